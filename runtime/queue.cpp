@@ -110,9 +110,11 @@ Node* popLocked(Queue* q) {
   return node;
 }
 
-// Signals one writer waiting for a slot, after the mutex was released.
-void wakeWriter(Queue* q, bool someoneWaiting) {
-  if (someoneWaiting) q->slotFree.notify_one();
+// Signals one writer waiting for a slot; q->mu held. Signals are given under the mutex so
+// that once a thread has left the queue's critical section it never touches the queue again:
+// a reader that takes the last item may free the queue at once.
+void wakeWriterLocked(Queue* q) {
+  if (q->writersWaiting > 0) q->slotFree.notify_one();
 }
 
 // Takes the head for a reader: waits up to the deadline for an item, then, when the item is
@@ -120,16 +122,14 @@ void wakeWriter(Queue* q, bool someoneWaiting) {
 // (owned by the caller) or null.
 Node* takeHead(Queue* q, int timeoutMs, std::chrono::steady_clock::time_point deadline, int maxLen, bool* tooSmall) {
   *tooSmall = false;
-  bool wake;
   Node* node;
   {
     std::unique_lock<std::mutex> lk(q->mu);
     if (!waitUntil(lk, q->itemReady, &q->readersWaiting, deadline, timeoutMs, [q] { return q->count > 0; }))
       return nullptr;
     node = popLocked(q);
-    wake = q->writersWaiting > 0;
+    wakeWriterLocked(q);
   }
-  wakeWriter(q, wake);
   if (maxLen >= 0 && node->len > maxLen) {
     std::free(node);
     *tooSmall = true;
@@ -161,11 +161,14 @@ int NPC_F_TOOLS_QUEUE_InitQueue(void** handle, int capacity) {
   return 1;
 }
 
-// Frees every queued item, the events and the queue. No thread may still use the queue.
+// Frees every queued item, the events and the queue. No thread may call into the queue any
+// more; one still finishing a call (a writer whose item the caller has just taken) is waited
+// for by taking the mutex once.
 void NPC_F_TOOLS_QUEUE_FreeQueue(void** handle) {
   if (!handle || !*handle) return;
   auto* q = static_cast<Queue*>(*handle);
   *handle = nullptr;
+  { std::lock_guard<std::mutex> lk(q->mu); }
   for (Node* n = q->head; n;) {
     Node* next = n->next;
     std::free(n);
@@ -193,8 +196,6 @@ int NPC_F_TOOLS_QUEUE_SetData(void* queue, const void* data, int len, int timeou
   if (len > 0) std::memcpy(node->data(), data, static_cast<size_t>(len));
 
   Node* dropped = nullptr;  // chain of items pushed out by the limit, freed after unlocking
-  bool wakeReader;
-  bool wakeWriters = false;
   {
     std::unique_lock<std::mutex> lk(q->mu);
     const bool overLimit = q->keepAtMost > 0 && q->count >= q->keepAtMost;
@@ -215,11 +216,9 @@ int NPC_F_TOOLS_QUEUE_SetData(void* queue, const void* data, int len, int timeou
     }
     linkTailLocked(q, node);
     syncEventsLocked(q, before);
-    wakeReader = q->readersWaiting > 0;
-    wakeWriters = q->count < before && q->writersWaiting > 0;
+    if (q->readersWaiting > 0) q->itemReady.notify_one();
+    if (q->count < before && q->writersWaiting > 0) q->slotFree.notify_all();
   }
-  if (wakeReader) q->itemReady.notify_one();
-  if (wakeWriters) q->slotFree.notify_all();
   while (dropped) {
     Node* next = dropped->next;
     std::free(dropped);
@@ -270,16 +269,14 @@ int NPC_F_TOOLS_QUEUE_GetDataEx(void* queue, char** buf, int* len, int* cap, int
     }
     // Another reader may have taken that head meanwhile; a larger head than the buffer now
     // holds is left queued and measured again.
-    bool wake = false;
     Node* node = nullptr;
     {
       std::lock_guard<std::mutex> lk(q->mu);
       if (q->head && q->head->len <= *cap) {
         node = popLocked(q);
-        wake = q->writersWaiting > 0;
+        wakeWriterLocked(q);
       }
     }
-    wakeWriter(q, wake);
     if (!node) continue;
     if (node->len > 0) std::memcpy(*buf, node->data(), static_cast<size_t>(node->len));
     *len = node->len;
@@ -298,15 +295,13 @@ void NPC_F_TOOLS_QUEUE_FreeMemory(char** buf) {
 int NPC_F_TOOLS_QUEUE_MoveData(void* queue) {
   auto* q = static_cast<Queue*>(queue);
   if (!q) return 0;
-  bool wake;
   Node* node;
   {
     std::lock_guard<std::mutex> lk(q->mu);
     node = popLocked(q);
-    wake = q->writersWaiting > 0;
+    if (node) wakeWriterLocked(q);
   }
   if (!node) return 0;
-  wakeWriter(q, wake);
   std::free(node);
   return 1;
 }

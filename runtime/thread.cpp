@@ -2,7 +2,9 @@
 //
 // Every wait here sleeps on a condition variable against a deadline of the monotonic clock
 // (std::chrono::steady_clock) and loops over spurious wake-ups, so a wait ends either because
-// its condition holds or because the whole time-out has passed, never earlier.
+// its condition holds or because the whole time-out has passed, never earlier. Signals are
+// given while the object's mutex is held, so a thread woken by a signal may destroy the object
+// as soon as its wait returns: the signalling thread no longer touches it.
 //
 // Events and wait objects refer to each other in two ways:
 //   - a wait object *holds* events (WaitObj_AddEvent): the list it waits on, with one
@@ -140,13 +142,11 @@ void waitObjDropBackLink(WaitObj* wo, Event* ev) {
 // caller may hold an event's mutex but never a wait object's.
 bool waitObjMark(WaitObj* wo, Event* ev) {
   bool found = false;
-  {
-    std::lock_guard<std::mutex> lk(wo->mu);
-    for (int i = 0; i < wo->eventCount; ++i) {
-      if (wo->events[i] == ev) {
-        wo->marks[i] = true;
-        found = true;
-      }
+  std::lock_guard<std::mutex> lk(wo->mu);
+  for (int i = 0; i < wo->eventCount; ++i) {
+    if (wo->events[i] == ev) {
+      wo->marks[i] = true;
+      found = true;
     }
   }
   wo->cv.notify_all();
@@ -446,17 +446,22 @@ void* NPC_F_THREAD_Sem_Create(int initialCount, int maxCount) {
   return s;
 }
 
-void NPC_F_THREAD_Sem_Destroy(void* sem) { delete static_cast<Sem*>(sem); }
+// Frees the semaphore. A releaser still finishing its call is waited for by taking the mutex
+// once; threads still waiting are the caller's error.
+void NPC_F_THREAD_Sem_Destroy(void* sem) {
+  auto* s = static_cast<Sem*>(sem);
+  if (!s) return;
+  { std::lock_guard<std::mutex> lk(s->mu); }
+  delete s;
+}
 
 // count = min(max, count + n) for n >= 1. Wakes one waiter for one token and every waiter
 // for more, so that n tokens never leave a waiter asleep beside a positive count.
 int NPC_F_THREAD_Sem_Release(void* sem, int n) {
   auto* s = static_cast<Sem*>(sem);
   if (!s || n < 1) return 0;
-  {
-    std::lock_guard<std::mutex> lk(s->mu);
-    s->count = static_cast<int>(std::min<long long>(s->max, static_cast<long long>(s->count) + n));
-  }
+  std::lock_guard<std::mutex> lk(s->mu);
+  s->count = static_cast<int>(std::min<long long>(s->max, static_cast<long long>(s->count) + n));
   if (n == 1)
     s->cv.notify_one();
   else
@@ -511,6 +516,7 @@ void NPC_F_THREAD_WaitObj_Destroy(void* waitObj) {
     }
     wo->registeredWith.clear();
   }
+  { std::lock_guard<std::mutex> lk(wo->mu); }  // a SetEventSig still finishing its call
   delete wo;
 }
 

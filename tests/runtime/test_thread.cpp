@@ -239,7 +239,9 @@ TEST(EventTest, SetEventWakesWaitersAtOnce) {
     for (auto& t : waiters) t.join();
     // A manual-reset event releases every waiter, promptly; an auto-reset one exactly one.
     EXPECT_EQ(satisfied.load(), manualReset ? 3 : 1);
-    if (manualReset) EXPECT_LT(msSince(start), 5000);
+    if (manualReset) {
+      EXPECT_LT(msSince(start), 5000);
+    }
   }
 }
 
@@ -260,7 +262,9 @@ TEST(SemaphoreTest, CountStaysWithinZeroAndMaximum) {
     SCOPED_TRACE(testing::Message() << c.initial << "/" << c.max << " +" << c.release);
     Handle s{NPC_F_THREAD_Sem_Create(c.initial, c.max), NPC_F_THREAD_Sem_Destroy};
     ASSERT_NE(s.p, nullptr);
-    if (c.release) EXPECT_EQ(NPC_F_THREAD_Sem_Release(s.p, c.release), 1);
+    if (c.release) {
+      EXPECT_EQ(NPC_F_THREAD_Sem_Release(s.p, c.release), 1);
+    }
     int tokens = 0;
     while (NPC_F_THREAD_Sem_Wait(s.p, 0)) ++tokens;
     EXPECT_EQ(tokens, c.expectTokens);

@@ -251,7 +251,9 @@ TEST_F(TimerFakeClockTest, TimerWhoseThreadCannotStartIsRemoved) {
     testing::internal::CaptureStdout();
     EXPECT_EQ(NPC_F_SYS_TIMER_SetTimer(server.h, 1, c.interval, c.queue, nullptr), 0u);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "NPC_F_THREAD_CreateThread pthread_create fail, ret=11.\n");
-    if (c.interval == 1000) ASSERT_NE(NPC_F_SYS_TIMER_SetTimer(server.h, 1, 1000, witness.h, nullptr), 0u);
+    if (c.interval == 1000) {
+      ASSERT_NE(NPC_F_SYS_TIMER_SetTimer(server.h, 1, 1000, witness.h, nullptr), 0u);
+    }
   }
   ASSERT_NE(NPC_F_SYS_TIMER_SetTimer(server.h, 1, 2000, witness.h, nullptr), 0u);
   clock.advance(2000);
