@@ -204,6 +204,8 @@ TEST(EventTest, UnsatisfiedWaitsNeverEndEarly) {
   Handle woEv2{NPC_F_THREAD_Event_Create(1, 1), NPC_F_THREAD_Event_Destroy};
   NPC_F_THREAD_WaitObj_AddEvent(wo.p, woEv.p);
   NPC_F_THREAD_WaitObj_AddEvent(wo.p, woEv2.p);  // set, but a wait-all needs both
+  Handle anyWo{NPC_F_THREAD_WaitObj_Create(), NPC_F_THREAD_WaitObj_Destroy};
+  NPC_F_THREAD_WaitObj_AddEvent(anyWo.p, woEv.p);
   struct Case {
     const char* what;
     std::function<int(int)> wait;
@@ -213,6 +215,7 @@ TEST(EventTest, UnsatisfiedWaitsNeverEndEarly) {
       {"event", [&](int ms) { return NPC_F_THREAD_Event_Wait(ev.p, ms); }, 0},
       {"semaphore", [&](int ms) { return NPC_F_THREAD_Sem_Wait(sem.p, ms); }, 0},
       {"wait-all", [&](int ms) { return NPC_F_THREAD_WaitObj_WaitEvent(wo.p, 1, ms); }, -1},
+      {"wait-any", [&](int ms) { return NPC_F_THREAD_WaitObj_WaitEvent(anyWo.p, 0, ms); }, -1},
   };
   for (const Case& w : waits) {
     for (int timeoutMs : {0, 25, 100}) {
@@ -429,6 +432,13 @@ TEST(WaitObjTest, DestroyingEitherSideUnregisters) {
   EXPECT_EQ(NPC_F_THREAD_Event_QuerySetWaitObj(a, wo), 0);
   EXPECT_EQ(NPC_F_THREAD_Event_QuerySetWaitObj(b, wo), 0);
   NPC_F_THREAD_WaitObj_Destroy(wo);
+  // The destroyed object no longer takes one of the event's 64 places.
+  std::vector<void*> fresh;
+  for (int i = 0; i < 64; ++i) {
+    fresh.push_back(NPC_F_THREAD_WaitObj_Create());
+    ASSERT_EQ(NPC_F_THREAD_Event_QuerySetWaitObj(a, fresh.back()), 0) << i;
+  }
+  for (void* f : fresh) NPC_F_THREAD_WaitObj_Destroy(f);
   EXPECT_EQ(NPC_F_THREAD_Event_SetEvent(a), 1);
   EXPECT_EQ(NPC_F_THREAD_Event_SetEvent(b), 1);
 
