@@ -228,11 +228,12 @@ int NPC_F_TOOLS_QUEUE_SetData(void* queue, const void* data, int len, int timeou
 }
 
 // Takes the head into the caller's buffer of capacity *len. An item larger than the buffer
-// is dropped (its slot freed) and 0 returned; so is a time-out, leaving *len unchanged.
+// is dropped (its slot freed) and 0 returned; a time-out returns 0 and leaves *len unchanged.
+// A null buffer is an invalid call and takes nothing.
 int NPC_F_TOOLS_QUEUE_GetData(void* queue, void* buf, int* len, int timeoutMs) {
   auto* q = static_cast<Queue*>(queue);
-  if (!q || !len) return 0;
-  const int room = buf ? std::max(*len, 0) : 0;
+  if (!q || !buf || !len) return 0;
+  const int room = std::max(*len, 0);
   bool tooSmall;
   Node* node = takeHead(q, timeoutMs, deadlineAfter(timeoutMs), room, &tooSmall);
   if (!node) return 0;

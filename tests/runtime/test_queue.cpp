@@ -78,8 +78,10 @@ TEST(QueueTest, InvalidArgumentsAndNullHandles) {
   EXPECT_EQ(NPC_F_TOOLS_QUEUE_SetData(q.h, nullptr, 4, 0), 0);
   EXPECT_EQ(NPC_F_TOOLS_QUEUE_SetData(q.h, &v, -1, 0), 0);
   EXPECT_EQ(NPC_F_TOOLS_QUEUE_GetData(q.h, &v, nullptr, 0), 0);
+  q.add(5);
+  EXPECT_EQ(NPC_F_TOOLS_QUEUE_GetData(q.h, nullptr, &len, 0), 0);
+  EXPECT_EQ(q.drain(), (std::vector<int>{5}));  // the invalid take left the item alone
   EXPECT_EQ(NPC_F_TOOLS_QUEUE_SetMaxStoreDataNum(q.h, -1), 0);
-  EXPECT_EQ(NPC_F_TOOLS_QUEUE_GetCount(q.h), 0);
 
   EXPECT_EQ(NPC_F_TOOLS_QUEUE_SetData(nullptr, &v, 4, 10), 0);
   EXPECT_EQ(NPC_F_TOOLS_QUEUE_GetData(nullptr, &v, &len, 10), 0);
