@@ -109,7 +109,9 @@ TEST(TimeText, TruncatedTextAtTheEndOfItsBlock) {
     std::vector<char> block(full.begin(), full.begin() + static_cast<long>(n));
     block.push_back('\0');
     int64_t t = NPC_F_SYS_Str_To_Time(block.data());
-    if (n < full.size() - 2) EXPECT_EQ(t, -1) << n;
+    if (n < full.size() - 2) {
+      EXPECT_EQ(t, -1) << n;
+    }
   }
 }
 
@@ -180,7 +182,9 @@ TEST(MacText, CheckAcceptsOnlySixDashSeparatedHexPairs) {
     EXPECT_EQ(NPC_F_SYS_CheckMacStrAddr(c.text), c.ok) << c.text;
     uint8_t mac[6] = {9, 9, 9, 9, 9, 9};
     EXPECT_EQ(NPC_F_SYS_GetBitMacAddr(c.text, mac), c.ok) << c.text;
-    if (!c.ok) EXPECT_EQ(mac[0], 9) << "untouched on failure";
+    if (!c.ok) {
+      EXPECT_EQ(mac[0], 9) << "untouched on failure";
+    }
   }
   EXPECT_EQ(NPC_F_SYS_CheckMacStrAddr(nullptr), 0);
   // Truncated texts at the end of exact-size blocks: no read past the NUL.

@@ -195,7 +195,9 @@ TEST(IndexTable, SetDataItemAndIterationInSlotOrder) {
   for (void* p = NPC_F_MIT_QueryFirstData(t, &id); p; p = NPC_F_MIT_QueryNextData(t, &id)) {
     EXPECT_EQ(NPC_F_MIT_QueryDataItemByDataId(t, id), p);
     order.push_back(id);
-    if (id == 0x7F000005u) EXPECT_EQ(NPC_F_MIT_DeleteDataItem(t, id), 1);
+    if (id == 0x7F000005u) {
+      EXPECT_EQ(NPC_F_MIT_DeleteDataItem(t, id), 1);
+    }
   }
   const std::vector<uint32_t> expected = {0x12000000u, added, 0x7F000005u, 0x01000105u, 0x02010000u, 0xFEFFFFFFu};
   EXPECT_EQ(order, expected);
