@@ -1,8 +1,13 @@
 // The eight classic string hashes and the string-keyed hash table of non-zero i32 values.
 // The table places a key by its AP hash modulo the bucket count; chains are singly linked
-// and keep insertion order. When an add lands in an occupied bucket while more than 80 % of
-// the buckets are in use, the table doubles its buckets first (a failed doubling leaves the
-// table as it was; the add goes ahead). Each node is one allocation holding its key copy.
+// and keep insertion order. When an add lands in an occupied bucket while nine tenths of the
+// buckets are in use (non-empty count x 10 / bucket count > 8), or while the table holds more
+// than four nodes per bucket, the table doubles its buckets first (a failed doubling leaves
+// the table as it was; the add goes ahead). The second trigger matters because the AP hash
+// spreads similar keys (numbered names, addresses) unevenly over power-of-two bucket
+// counts: a quarter of the buckets can stay empty, so the first trigger alone would stop
+// the growth and let chains grow with the item count. Each node is one allocation holding
+// its key copy.
 #include "runtime/hash.h"
 
 #include <climits>
@@ -112,6 +117,7 @@ struct NPC_S_TOOLS_HASHT_DATA {
   bool bUnique = false;
   NPC_S_TOOLS_HASHT_NODE** pBuckets = nullptr;
   int iUsedBucketNum = 0;  // buckets with at least one node
+  long long qwNodeNum = 0;
 };
 
 const uint8_t* keyOf(const NPC_S_TOOLS_HASHT_NODE* n) { return reinterpret_cast<const uint8_t*>(n + 1); }
@@ -201,7 +207,9 @@ int NPC_F_TOOLS_HASHT_AddHashData(void* table, int32_t value, const void* key, i
   auto* t = static_cast<NPC_S_TOOLS_HASHT_DATA*>(table);
   if (!t || value == 0 || keyLen < 0 || (keyLen > 0 && !key)) return 0;
   int b = bucketOf(key, keyLen, t->iBucketNum);
-  if (t->pBuckets[b] && static_cast<long long>(t->iUsedBucketNum) * 10 / t->iBucketNum > 8 && growTable(t))
+  if (t->pBuckets[b] &&
+      (static_cast<long long>(t->iUsedBucketNum) * 10 / t->iBucketNum > 8 || t->qwNodeNum > 4LL * t->iBucketNum) &&
+      growTable(t))
     b = bucketOf(key, keyLen, t->iBucketNum);
 
   NPC_S_TOOLS_HASHT_NODE* last = nullptr;
@@ -224,6 +232,7 @@ int NPC_F_TOOLS_HASHT_AddHashData(void* table, int32_t value, const void* key, i
     t->pBuckets[b] = node;
     ++t->iUsedBucketNum;
   }
+  ++t->qwNodeNum;
   return 1;
 }
 
@@ -240,6 +249,7 @@ int NPC_F_TOOLS_HASHT_DelHashDataByKey(void* table, const void* key, int keyLen)
       *link = n->pNext;
       free(n);
       ++removed;
+      --t->qwNodeNum;
     } else {
       link = &n->pNext;
     }

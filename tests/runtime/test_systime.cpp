@@ -332,10 +332,10 @@ TEST(Replace, ReplaceJsonValueReplacesTheValueOfTheKey) {
     EXPECT_STREQ(buf.data(), c.result) << c.text;
   }
   char small[16] = R"({"a":1})";
-  EXPECT_EQ(NPC_F_SYS_ReplaceJsonValue(small, sizeof small, "a", "123456789"), 0);
+  EXPECT_EQ(NPC_F_SYS_ReplaceJsonValue(small, sizeof small, "a", "1234567890"), 0);
   EXPECT_STREQ(small, R"({"a":1})") << "a value that does not fit leaves the text unchanged";
-  EXPECT_EQ(NPC_F_SYS_ReplaceJsonValue(small, sizeof small, "a", "12345678"), 1);
-  EXPECT_STREQ(small, R"({"a":12345678})");
+  EXPECT_EQ(NPC_F_SYS_ReplaceJsonValue(small, sizeof small, "a", "123456789"), 1);
+  EXPECT_STREQ(small, R"({"a":123456789})") << "15 characters and the NUL fill 16 bytes";
 }
 
 // --- Trims and compare ----------------------------------------------------------------------

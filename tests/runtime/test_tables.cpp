@@ -89,7 +89,7 @@ TEST(HashTable, GrowsAndKeepsEveryKeyAndChainOrder) {
   EXPECT_EQ(addKey(t, 200, "dup"), 1);
   const int kKeys = 3000;
   for (int i = 1; i <= kKeys; ++i) ASSERT_EQ(addKey(t, i, "key-" + std::to_string(i)), 1) << i;
-  EXPECT_LT(NPC_F_TOOLS_HASHT_StatListLen(t), 12) << "the table did not grow";
+  EXPECT_LT(NPC_F_TOOLS_HASHT_StatListLen(t), 25) << "the table did not grow (4 buckets would give chains of 750)";
   for (int i = 1; i <= kKeys; ++i) ASSERT_EQ(queryKey(t, "key-" + std::to_string(i)), i) << i;
   EXPECT_EQ(queryKey(t, "dup"), 100);
   EXPECT_EQ(delKey(t, "dup"), 1);
