@@ -15,11 +15,11 @@
 
 namespace {
 
-// Rebuilds the bytes of an input spec as the generator script defines it.
-std::vector<uint8_t> expand(const std::string& spec) {
+// Rebuilds the bytes of an input description as the generator script defines it.
+std::vector<uint8_t> expand(const std::string& input) {
   std::vector<uint8_t> out;
-  size_t colon = spec.find(':');
-  std::string kind = spec.substr(0, colon), rest = spec.substr(colon + 1);
+  size_t colon = input.find(':');
+  std::string kind = input.substr(0, colon), rest = input.substr(colon + 1);
   if (kind == "hex") {
     for (size_t i = 0; i + 1 < rest.size(); i += 2)
       out.push_back(static_cast<uint8_t>(std::stoul(rest.substr(i, 2), nullptr, 16)));
@@ -38,12 +38,12 @@ std::vector<uint8_t> expand(const std::string& spec) {
       b = static_cast<uint8_t>(x >> 16);
     }
   } else {
-    ADD_FAILURE() << "unknown input spec " << spec;
+    ADD_FAILURE() << "unknown input " << input;
   }
   return out;
 }
 
-// Lines of a vector file without its comments: the input spec and the expected values.
+// Lines of a vector file without its comments: the input description and the expected values.
 std::vector<std::pair<std::string, std::vector<uint32_t>>> readVectors(const std::string& name) {
   std::vector<std::pair<std::string, std::vector<uint32_t>>> rows;
   std::ifstream in(korven_test::sourceDir() + "/tests/data/runtime/" + name);
@@ -52,11 +52,11 @@ std::vector<std::pair<std::string, std::vector<uint32_t>>> readVectors(const std
   while (std::getline(in, line)) {
     if (line.empty() || line[0] == '#') continue;
     std::istringstream ls(line);
-    std::string spec, word;
-    ls >> spec;
+    std::string input, word;
+    ls >> input;
     std::vector<uint32_t> values;
     while (ls >> word) values.push_back(static_cast<uint32_t>(std::stoul(word, nullptr, 16)));
-    rows.emplace_back(spec, values);
+    rows.emplace_back(input, values);
   }
   return rows;
 }
@@ -69,12 +69,12 @@ TEST(StringHashes, MatchIndependentReference) {
   const char* names[] = {"SDBM", "RS", "JS", "PJW", "ELF", "BKDR", "DJB", "AP"};
   auto rows = readVectors("hash_vectors.txt");
   ASSERT_GE(rows.size(), 10u);
-  for (const auto& [spec, expected] : rows) {
-    ASSERT_EQ(expected.size(), 8u) << spec;
-    std::vector<uint8_t> data = expand(spec);
+  for (const auto& [input, expected] : rows) {
+    ASSERT_EQ(expected.size(), 8u) << input;
+    std::vector<uint8_t> data = expand(input);
     for (int i = 0; i < 8; ++i) {
       uint32_t got = fns[i](data.data(), static_cast<int>(data.size()));
-      EXPECT_EQ(got, expected[i]) << names[i] << " of " << spec.substr(0, 60);
+      EXPECT_EQ(got, expected[i]) << names[i] << " of " << input.substr(0, 60);
       EXPECT_EQ(got & 0x80000000u, 0u) << names[i];
     }
   }
@@ -90,11 +90,11 @@ TEST(CheckSum, MatchesIndependentReferenceIncludingMegabyteInputs) {
   auto rows = readVectors("checksum_vectors.txt");
   ASSERT_GE(rows.size(), 10u);
   bool sawLong = false;
-  for (const auto& [spec, expected] : rows) {
-    ASSERT_EQ(expected.size(), 1u) << spec;
-    std::vector<uint8_t> data = expand(spec);
+  for (const auto& [input, expected] : rows) {
+    ASSERT_EQ(expected.size(), 1u) << input;
+    std::vector<uint8_t> data = expand(input);
     sawLong = sawLong || data.size() > 3 * 1024 * 1024;
-    EXPECT_EQ(NPC_F_SYS_CheckSum(data.data(), data.size()), expected[0]) << spec;
+    EXPECT_EQ(NPC_F_SYS_CheckSum(data.data(), data.size()), expected[0]) << input;
   }
   EXPECT_TRUE(sawLong);
 }

@@ -4,14 +4,14 @@
 The hashes and the checksum are computed here from their textbook definitions, written
 independently of the C++ code, so the C++ tests compare two separate implementations.
 
-Input specs (shared by both output files; the C++ test rebuilds the bytes from them):
+Input descriptions (shared by both output files; the C++ test rebuilds the bytes from them):
   hex:<bytes in hex>    literal bytes ("hex:" alone is the empty input)
   fill:<byte>:<len>     len copies of one byte value
   lcg:<seed>:<len>      len bytes of the generator x = x * 1103515245 + 12345 (mod 2^32),
                         byte = (x >> 16) & 0xFF, starting from x = seed
 
-hash_vectors.txt:     <spec> <SDBM> <RS> <JS> <PJW> <ELF> <BKDR> <DJB> <AP>   (hex)
-checksum_vectors.txt: <spec> <checksum as the 32-bit returned value>          (hex)
+hash_vectors.txt:     <input> <SDBM> <RS> <JS> <PJW> <ELF> <BKDR> <DJB> <AP>   (hex)
+checksum_vectors.txt: <input> <checksum as the 32-bit returned value>          (hex)
 
 Run from anywhere: python3 tests/data/runtime/make_hash_vectors.py
 """
@@ -20,8 +20,8 @@ import os
 M32 = 0xFFFFFFFF
 
 
-def expand(spec):
-    kind, _, rest = spec.partition(":")
+def expand(desc):
+    kind, _, rest = desc.partition(":")
     if kind == "hex":
         return bytes.fromhex(rest)
     a, b = rest.split(":")
@@ -35,7 +35,7 @@ def expand(spec):
             x = (x * 1103515245 + 12345) & M32
             out[i] = (x >> 16) & 0xFF
         return bytes(out)
-    raise ValueError(spec)
+    raise ValueError(desc)
 
 
 def sdbm(data):
@@ -167,13 +167,13 @@ def main():
     funcs = [sdbm, rs, js, pjw, elf, bkdr, djb, ap]
     with open(os.path.join(here, "hash_vectors.txt"), "w") as f:
         f.write("# made by make_hash_vectors.py: <input> SDBM RS JS PJW ELF BKDR DJB AP\n")
-        for spec in HASH_INPUTS:
-            data = expand(spec)
-            f.write(spec + " " + " ".join("%08x" % fn(data) for fn in funcs) + "\n")
+        for desc in HASH_INPUTS:
+            data = expand(desc)
+            f.write(desc + " " + " ".join("%08x" % fn(data) for fn in funcs) + "\n")
     with open(os.path.join(here, "checksum_vectors.txt"), "w") as f:
         f.write("# made by make_hash_vectors.py: <input> <returned 32-bit value>\n")
-        for spec in CHECKSUM_INPUTS:
-            f.write("%s %08x\n" % (spec, checksum(expand(spec))))
+        for desc in CHECKSUM_INPUTS:
+            f.write("%s %08x\n" % (desc, checksum(expand(desc))))
 
 
 if __name__ == "__main__":
