@@ -13,7 +13,8 @@ typedef void (*NPC_F_PVM_EVENT_CALLBACK)(void* user, int eventKind, unsigned int
 // The five operations, in this slot order. There is deliberately no virtual destructor: the
 // engine destroys a module through its concrete class (picked by vendor id) after calling
 // NPC_F_PVM_UninitDevProtocolModule, so the destructor here is protected and never reached
-// through the interface.
+// through the interface. Module classes are declared final, which makes that delete through the
+// concrete class well-defined (and keeps -Wdelete-non-virtual-dtor quiet).
 //
 // The engine calls operations 2 to 5 from its work thread only and never concurrently; it does
 // not inspect the results of operations 3 to 5.

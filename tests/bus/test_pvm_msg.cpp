@@ -638,7 +638,7 @@ TEST(PvmResult, TheTableIsOneRowPerCodeAndTextsCutCleanly) {
 // ---------------------------------------------------------------------------------------------
 // The module interface: five operations in slot order, no virtual destructor.
 
-class CountingModule : public NPC_I_PVM_DevProtocol {
+class CountingModule final : public NPC_I_PVM_DevProtocol {
  public:
   int NPC_F_PVM_InitDevProtocolModule(int vendorId, NPC_F_PVM_EVENT_CALLBACK cb, void* user) override {
     vendorId_ = vendorId;
