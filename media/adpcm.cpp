@@ -32,8 +32,7 @@ namespace {
 constexpr int kIndexCount = NPC_D_ADPCM_MAX_INDEX + 1;
 
 struct StepTables {
-  int32_t diff[kIndexCount][8];      // quantised difference for index and code bits 2..0
-  uint8_t next[kIndexCount][16];     // next step index for index and code
+  int32_t diff[kIndexCount][8];  // quantised difference for index and code bits 2..0
 };
 
 constexpr StepTables makeStepTables() {
@@ -46,12 +45,6 @@ constexpr StepTables makeStepTables() {
       if (c & 2) d += step >> 1;
       if (c & 1) d += step >> 2;
       t.diff[i][c] = d;
-    }
-    for (int c = 0; c < 16; ++c) {
-      int n = i + indexTable[c];
-      if (n < 0) n = 0;
-      if (n > NPC_D_ADPCM_MAX_INDEX) n = NPC_D_ADPCM_MAX_INDEX;
-      t.next[i][c] = static_cast<uint8_t>(n);
     }
   }
   return t;
@@ -71,32 +64,45 @@ inline int clampIndex(int index) {
 
 inline int clampSample(int v) { return v < -32768 ? -32768 : (v > 32767 ? 32767 : v); }
 
+// The next step index: moved by indexTable and clipped to 0..88. Computed rather than looked
+// up, because the index is the chain that links one sample to the next and an add with two
+// clips is shorter than a dependent load.
+inline int nextIndex(int index, int code) { return clampIndex(index + indexTable[code]); }
+
 // Applies one code to the prediction and returns the new sample.
 inline int decodeStep(Predictor& p, int code) {
   const int d = kTables.diff[p.index][code & 7];
   p.value = clampSample((code & 8) ? p.value - d : p.value + d);
-  p.index = kTables.next[p.index][code];
+  p.index = nextIndex(p.index, code);
   return p.value;
 }
 
 // Finds the code of one sample against the prediction and applies it. The comparisons are
-// written as masks rather than branches: on audio the outcomes are close to random.
+// written as masks rather than branches (on audio their outcomes are close to random), and
+// the quantised difference is summed along with them: step/8 plus each part whose bit is set,
+// which is exactly what decodeStep looks up for the code.
 inline int encodeStep(Predictor& p, int sample) {
   int step = stepsizeTable[p.index];
   int diff = sample - p.value;  // -65535..65535: no overflow in int
   const int sign = diff < 0 ? 8 : 0;
   if (diff < 0) diff = -diff;
-  int ge = diff >= step;
-  int code = ge << 2;
-  diff -= step & -ge;
+  int vpdiff = step >> 3;
+  int mask = -static_cast<int>(diff >= step);
+  int code = mask & 4;
+  diff -= step & mask;
+  vpdiff += step & mask;
   step >>= 1;
-  ge = diff >= step;
-  code |= ge << 1;
-  diff -= step & -ge;
+  mask = -static_cast<int>(diff >= step);
+  code |= mask & 2;
+  diff -= step & mask;
+  vpdiff += step & mask;
   step >>= 1;
-  code |= static_cast<int>(diff >= step);
+  mask = -static_cast<int>(diff >= step);
+  code |= mask & 1;
+  vpdiff += step & mask;
+  p.value = clampSample(sign ? p.value - vpdiff : p.value + vpdiff);
   code |= sign;
-  decodeStep(p, code);
+  p.index = nextIndex(p.index, code);
   return code;
 }
 

@@ -1,10 +1,10 @@
 // G.711 A-law and µ-law: the single-sample formulas and the table-driven buffer loops.
 //
-// The formulas below are the reference. The encode tables are built from them at compile
-// time and indexed by the sample's magnitude at the resolution each law looks at (A-law by
-// magnitude / 16, µ-law by (magnitude + 4) / 8), so they stay small enough (2 KB and 4 KB)
-// to live in the first-level cache; the sign only flips bit 7 of the code. The decode
-// tables hold the 256 linear values of each law.
+// The formulas below are the reference. The encode tables hold the code of every one of the
+// 65536 samples for each law (128 KB, filled from the formulas on first use), so coding a
+// sample is one load: several times faster than computing the segment, and the buffer loops
+// are where talk audio spends its time. The decode tables hold the 256 linear values of each
+// law and are built at compile time.
 //
 // Magnitudes are always formed in int: the magnitude of -32768 is 32768, which clips to
 // 32635 like every other magnitude above it. Negating in 16 bits would wrap it back to
@@ -74,30 +74,6 @@ constexpr int ulawLinear(int code) {
   return (code & 0x80) ? NPC_D_G711_ULAW_BIAS - t : t - NPC_D_G711_ULAW_BIAS;
 }
 
-// Magnitudes run to 32768 (the magnitude of -32768).
-constexpr int kMaxMagnitude = 32768;
-constexpr size_t kAlawEncodeSize = (kMaxMagnitude >> 4) + 1;
-constexpr size_t kUlawEncodeSize = ((kMaxMagnitude + 4) >> 3) + 1;
-
-// A-law codes of non-negative samples by magnitude / 16: the code looks only at magnitude
-// bits 14..4, so every magnitude of a bucket codes alike (the clipped ones included).
-constexpr std::array<uint8_t, kAlawEncodeSize> makeAlawEncode() {
-  std::array<uint8_t, kAlawEncodeSize> t{};
-  for (size_t i = 0; i < t.size(); ++i) t[i] = static_cast<uint8_t>(alawPositive(static_cast<int>(i) * 16));
-  return t;
-}
-
-// µ-law codes of non-negative samples by (magnitude + 4) / 8: the code looks at bits 14..3 of
-// magnitude + 132, and 132 = 128 + 4, so those bits are a function of (magnitude + 4) / 8.
-constexpr std::array<uint8_t, kUlawEncodeSize> makeUlawEncode() {
-  std::array<uint8_t, kUlawEncodeSize> t{};
-  for (size_t i = 0; i < t.size(); ++i) {
-    const int rep = static_cast<int>(i) * 8 - 4;
-    t[i] = static_cast<uint8_t>(ulawPositive(rep < 0 ? 0 : rep));
-  }
-  return t;
-}
-
 constexpr std::array<int16_t, 256> makeAlawDecode() {
   std::array<int16_t, 256> t{};
   for (int i = 0; i < 256; ++i) t[static_cast<size_t>(i)] = static_cast<int16_t>(alawLinear(i));
@@ -110,46 +86,51 @@ constexpr std::array<int16_t, 256> makeUlawDecode() {
   return t;
 }
 
-constexpr std::array<uint8_t, kAlawEncodeSize> kAlawEncode = makeAlawEncode();
-constexpr std::array<uint8_t, kUlawEncodeSize> kUlawEncode = makeUlawEncode();
 constexpr std::array<int16_t, 256> kAlawDecode = makeAlawDecode();
 constexpr std::array<int16_t, 256> kUlawDecode = makeUlawDecode();
 
-static_assert(kAlawEncode[0] == 0xD5, "A-law of 0");
-static_assert(kUlawEncode[0] == 0xFF, "µ-law of 0");
+static_assert(alawPositive(0) == 0xD5 && ulawPositive(0) == 0xFF, "codes of 0");
 static_assert(kAlawDecode[0xD5] == 8 && kUlawDecode[0xFF] == 0, "decode of the zero codes");
 
-// Table-driven single-sample coders shared by the buffer loops. The sign is taken as a mask
-// so the loops stay free of data-dependent branches.
-inline uint8_t alawFast(int x) {
-  const int neg = -static_cast<int>(x < 0);  // 0 or -1
-  const int mag = (x ^ neg) - neg;          // 0..32768, in int
-  return static_cast<uint8_t>(kAlawEncode[static_cast<size_t>(mag >> 4)] ^ (neg & kSignFlip));
+// The code of every sample for both laws, indexed by the sample's 16-bit pattern.
+struct EncodeTables {
+  uint8_t alaw[65536];
+  uint8_t ulaw[65536];
+  EncodeTables() {
+    for (int i = 0; i < 65536; ++i) {
+      const int x = i < 32768 ? i : i - 65536;
+      const int mag = x < 0 ? -x : x;  // in int: 32768 for -32768, clipped by the formulas
+      const int flip = x < 0 ? kSignFlip : 0;
+      alaw[i] = static_cast<uint8_t>(alawPositive(mag) ^ flip);
+      ulaw[i] = static_cast<uint8_t>(ulawPositive(mag) ^ flip);
+    }
+  }
+};
+
+// Built once, on first use; C++ makes the initialisation of a local static thread-safe.
+const EncodeTables& encodeTables() {
+  static const EncodeTables tables;
+  return tables;
 }
 
-inline uint8_t ulawFast(int x) {
-  const int neg = -static_cast<int>(x < 0);
-  const int mag = (x ^ neg) - neg;
-  return static_cast<uint8_t>(kUlawEncode[static_cast<size_t>((mag + 4) >> 3)] ^ (neg & kSignFlip));
-}
+inline size_t tableIndex(int16_t sample) { return static_cast<uint16_t>(sample); }
 
 // The buffer loops: eight samples per pass, then a scalar tail. The eight lookups of a pass
 // are independent, so they overlap in the pipeline.
-template <uint8_t (*Code)(int)>
-int encodeBuffer(uint8_t* out, const int16_t* in, int n) {
+int encodeBuffer(const uint8_t* table, uint8_t* out, const int16_t* in, int n) {
   if (n <= 0 || !out || !in) return 0;
   int i = 0;
   for (; i + 8 <= n; i += 8) {
-    out[i + 0] = Code(in[i + 0]);
-    out[i + 1] = Code(in[i + 1]);
-    out[i + 2] = Code(in[i + 2]);
-    out[i + 3] = Code(in[i + 3]);
-    out[i + 4] = Code(in[i + 4]);
-    out[i + 5] = Code(in[i + 5]);
-    out[i + 6] = Code(in[i + 6]);
-    out[i + 7] = Code(in[i + 7]);
+    out[i + 0] = table[tableIndex(in[i + 0])];
+    out[i + 1] = table[tableIndex(in[i + 1])];
+    out[i + 2] = table[tableIndex(in[i + 2])];
+    out[i + 3] = table[tableIndex(in[i + 3])];
+    out[i + 4] = table[tableIndex(in[i + 4])];
+    out[i + 5] = table[tableIndex(in[i + 5])];
+    out[i + 6] = table[tableIndex(in[i + 6])];
+    out[i + 7] = table[tableIndex(in[i + 7])];
   }
-  for (; i < n; ++i) out[i] = Code(in[i]);
+  for (; i < n; ++i) out[i] = table[tableIndex(in[i])];
   return n;
 }
 
@@ -184,8 +165,8 @@ uint8_t linear2ulaw(int16_t sample) {
   return static_cast<uint8_t>(x < 0 ? code ^ kSignFlip : code);
 }
 
-uint8_t aencode(int16_t sample) { return alawFast(sample); }
-uint8_t encode(int16_t sample) { return alawFast(sample); }
+uint8_t aencode(int16_t sample) { return encodeTables().alaw[tableIndex(sample)]; }
+uint8_t encode(int16_t sample) { return encodeTables().alaw[tableIndex(sample)]; }
 int16_t adecode(uint8_t code) { return kAlawDecode[code]; }
 int16_t decode(uint8_t code) { return kAlawDecode[code]; }
 
@@ -196,16 +177,16 @@ int16_t alaw_dec(uint8_t code) {
 
 uint8_t alaw_compress(int16_t sample) {
   // Clearing the two low bits keeps the upper 14 bits; -32768 stays -32768 and clips.
-  return alawFast(static_cast<int>(sample) & ~3);
+  return aencode(static_cast<int16_t>(sample & ~3));
 }
 
-int g711a_encode(uint8_t* out, const int16_t* in, int n) { return encodeBuffer<alawFast>(out, in, n); }
-int g711u_encode(uint8_t* out, const int16_t* in, int n) { return encodeBuffer<ulawFast>(out, in, n); }
+int g711a_encode(uint8_t* out, const int16_t* in, int n) { return encodeBuffer(encodeTables().alaw, out, in, n); }
+int g711u_encode(uint8_t* out, const int16_t* in, int n) { return encodeBuffer(encodeTables().ulaw, out, in, n); }
 int g711a_decode(int16_t* out, const uint8_t* in, int n) { return decodeBuffer(kAlawDecode, out, in, n); }
 int g711u_decode(int16_t* out, const uint8_t* in, int n) { return decodeBuffer(kUlawDecode, out, in, n); }
 int G711_Decode(int16_t* out, const uint8_t* in, int n) { return decodeBuffer(kAlawDecode, out, in, n); }
 
 int G711_EnCode(uint8_t* out, const int16_t* in, int bytes) {
   if (bytes <= 0) return 0;
-  return encodeBuffer<alawFast>(out, in, bytes / 2);
+  return encodeBuffer(encodeTables().alaw, out, in, bytes / 2);
 }
