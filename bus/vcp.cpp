@@ -39,7 +39,7 @@ constexpr size_t kText31 = 31;
 constexpr size_t kAddr15 = 15;
 constexpr size_t kNoLimit = 0;
 
-// One argument of a setter: a text (text non-null or allowEmpty) or a number.
+// One argument of a setter: a text (null only where nullIsEmpty allows it) or a number.
 struct SetField {
   int id;
   bool isText;

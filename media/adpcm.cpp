@@ -5,12 +5,11 @@
 // code (bit 3 the sign, bits 2..0 from comparing the magnitude with step, step/2 and step/4),
 // moves the prediction by the quantised difference (step/8 plus the parts the code selects),
 // clips it to 16 bits and moves the step index by indexTable, clipped to 0..88. Decoding
-// applies the same update from the code. To keep the per-sample chain short, the quantised
-// difference and the next step index are precomputed per (index, code); both come from the
-// standard tables and the formula, so the results are those of the textbook loop.
+// applies the same update from the code. The decoder looks the quantised difference up in a
+// table built at compile time from stepsizeTable and that same formula, so its results are
+// those of the textbook loop; the encoder sums it along with its comparisons.
 #include "media/adpcm.h"
 
-#include <array>
 #include <cstddef>
 
 #include "media/g711.h"
@@ -33,6 +32,7 @@ constexpr int kIndexCount = NPC_D_ADPCM_MAX_INDEX + 1;
 
 struct StepTables {
   int32_t diff[kIndexCount][8];  // quantised difference for index and code bits 2..0
+  int32_t next[kIndexCount][8];  // next index << 16 | its step size, for index and code bits 2..0
 };
 
 constexpr StepTables makeStepTables() {
@@ -45,6 +45,9 @@ constexpr StepTables makeStepTables() {
       if (c & 2) d += step >> 1;
       if (c & 1) d += step >> 2;
       t.diff[i][c] = d;
+      int n = i + indexTable[c];
+      n = n < 0 ? 0 : (n > NPC_D_ADPCM_MAX_INDEX ? NPC_D_ADPCM_MAX_INDEX : n);
+      t.next[i][c] = n << 16 | stepsizeTable[n];
     }
   }
   return t;
@@ -56,6 +59,14 @@ constexpr StepTables kTables = makeStepTables();
 struct Predictor {
   int value;  // -32768..32767
   int index;  // 0..88
+};
+
+// The encoder's prediction also carries the step size of its index, so that the next sample's
+// comparisons wait for one table load rather than two.
+struct EncoderPredictor {
+  int value;
+  int index;
+  int step;  // stepsizeTable[index]
 };
 
 inline int clampIndex(int index) {
@@ -80,9 +91,10 @@ inline int decodeStep(Predictor& p, int code) {
 // Finds the code of one sample against the prediction and applies it. The comparisons are
 // written as masks rather than branches (on audio their outcomes are close to random), and
 // the quantised difference is summed along with them: step/8 plus each part whose bit is set,
-// which is exactly what decodeStep looks up for the code.
-inline int encodeStep(Predictor& p, int sample) {
-  int step = stepsizeTable[p.index];
+// which is exactly what decodeStep looks up for the code. The next index and its step come
+// from one load.
+inline int encodeStep(EncoderPredictor& p, int sample) {
+  int step = p.step;
   int diff = sample - p.value;  // -65535..65535: no overflow in int
   const int sign = diff < 0 ? 8 : 0;
   if (diff < 0) diff = -diff;
@@ -101,9 +113,15 @@ inline int encodeStep(Predictor& p, int sample) {
   code |= mask & 1;
   vpdiff += step & mask;
   p.value = clampSample(sign ? p.value - vpdiff : p.value + vpdiff);
-  code |= sign;
-  p.index = nextIndex(p.index, code);
-  return code;
+  const int next = kTables.next[p.index][code];
+  p.index = next >> 16;
+  p.step = next & 0xFFFF;
+  return code | sign;
+}
+
+inline EncoderPredictor encoderFrom(int value, int index) {
+  const int i = clampIndex(index);
+  return {value, i, stepsizeTable[i]};
 }
 
 // Reads input sample i of the block encoder in the caller's chosen form.
@@ -118,7 +136,7 @@ inline int blockInput(int alawInput, int byteInput, const void* in, size_t at) {
 
 void adpcm_coder(const int16_t* in, uint8_t* out, int n, adpcm_state_t* state) {
   if (n <= 0 || !in || !out || !state) return;
-  Predictor p{state->valprev, clampIndex(state->index)};
+  EncoderPredictor p = encoderFrom(state->valprev, state->index);
   int i = 0;
   for (; i + 2 <= n; i += 2) {
     const int hi = encodeStep(p, in[i]);
@@ -148,7 +166,7 @@ int ima_adpcm_encoder(int alawInput, int byteInput, adpcm_hdr* hdr, const void* 
                       int stride) {
   if (n < 1 || stride < 1 || !hdr || !in || !out) return 0;
   const size_t step = static_cast<size_t>(stride);
-  Predictor p{blockInput(alawInput, byteInput, in, 0), clampIndex(hdr->index)};
+  EncoderPredictor p = encoderFrom(blockInput(alawInput, byteInput, in, 0), hdr->index);
   const uint16_t first = static_cast<uint16_t>(p.value);
   out[0] = static_cast<uint8_t>(first & 0xFF);
   out[1] = static_cast<uint8_t>(first >> 8);
