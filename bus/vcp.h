@@ -17,6 +17,10 @@
 // missing, a null text) and leave every output untouched. A null output pointer (or a text
 // buffer of size 0) means the caller does not want that value; required pairs are still
 // required. Texts are cut to the caller's buffer, and to the family's limit where it has one.
+//
+// A string handed in must be NUL-terminated (only its first 1023 characters are read). A
+// fixed text field of a received message is copied into a NUL-terminated buffer first
+// (NPC_F_TEXT_CopyRaw), since nothing guarantees that the sender terminated it.
 #ifndef KORVEN_BUS_VCP_H
 #define KORVEN_BUS_VCP_H
 
