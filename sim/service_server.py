@@ -20,7 +20,8 @@ the middle of a call, and requests that are never answered.
 Run: python3 -m sim.service_server --port 0 [--quiet] [--no-stdin]
 It prints "PORT <n>" first. Control: one JSON object per line on standard input; each is
 acknowledged with "ACK <cmd>". Events go to standard output, one per line:
-    CONN <id> | DISC <id> | REQ <func> <trans> <seq> <bodylen> <conn> | HB <conn> | ERR <text>
+    CONN <id> | DISC <id> | REQ <func> <trans> <seq> <bodylen> <conn> | HB <conn> (heartbeat
+    request) | HBR <conn> (heartbeat response) | ERR <text>
 Commands:
     {"cmd": "reply", "func": F, "result": R, "body": "<hex>" | null, "delay_ms": D,
      "action": "answer" | "never" | "close"}       script the answer to function id F
@@ -235,6 +236,8 @@ class Server:
                     word = 1 ^ (packet_keys.SCRAMBLE_TABLE[2] | packet_keys.SCRAMBLE_TABLE[3] << 8) if scrambled else 1
                     struct.pack_into("<H", echo, 18, word)
                     self.send_packet(conn, None, bytes(echo))
+            elif not self.quiet:
+                self.emit("HBR %d" % conn.id)
             return
         if pkt.ptype != 0:
             return
