@@ -112,6 +112,7 @@ class Conn:
         self.held = []  # answers held back for a merged write
         self.split_due = 0.0  # when the next split piece of this connection may go
         self.open = True
+        self.want_write = False
 
 
 class Server:
@@ -170,9 +171,9 @@ class Server:
                 self.drop(conn)
                 return
             del conn.out[:n]
-        if conn.open:
-            events = selectors.EVENT_READ | (selectors.EVENT_WRITE if conn.out else 0)
-            self.sel.modify(conn.sock, events, conn)
+        if conn.open and conn.want_write != bool(conn.out):
+            conn.want_write = bool(conn.out)
+            self.sel.modify(conn.sock, selectors.EVENT_READ | (selectors.EVENT_WRITE if conn.out else 0), conn)
 
     def send_packet(self, conn, pkt, raw=None):
         data = raw if raw is not None else pkt.encode(self.scramble, self.encrypt)
