@@ -1,0 +1,1 @@
+"""Device and server simulators (Python 3 standard library only) for tests, demo and benchmarks."""
