@@ -71,7 +71,8 @@ class NPC_C_PVM_DP_Table {
     Clear();
     if (slots < 1 || slots > NPC_D_PVM_DP_TABLE_MAX_SLOTS) return 0;
     try {
-      m_tSlots.assign(static_cast<size_t>(slots), Slot());
+      std::vector<Slot> fresh(static_cast<size_t>(slots));
+      m_tSlots.swap(fresh);
     } catch (const std::bad_alloc&) {
       return 0;
     }

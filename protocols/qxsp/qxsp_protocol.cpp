@@ -795,6 +795,26 @@ int NPC_C_PVM_DP_QXSP_Protocol::NPC_F_PVM_QXSP_StartSpareConn(Dev* dev) {
   return 1;
 }
 
+NPC_S_PVM_DP_QXSP_LOGIC_TCP_CONN_DATA* NPC_C_PVM_DP_QXSP_Protocol::NPC_F_PVM_QXSP_StartMediaConn(Dev* dev, Cam* cam,
+                                                                                            int iType) {
+  Conn* conn = CreateConn(iType, dev->iDevIndex, cam->iCameraIndex);
+  if (!conn) {
+    NPC_F_LOG_SR_WriteLog("NPC_F_PVM_QXSP_StartMediaConn NPC_F_PVM_QXSP_CreateLogicTcpConnData fail.", 2);
+    return nullptr;
+  }
+  NPC_S_PVM_DP_CONN_TARGET t;
+  t.sDevId = dev->sDevId;
+  t.sDevAddr = dev->sDevAddr;
+  t.usDevPort = dev->usDevPort;
+  t.ucConnFlags = NPC_F_PVM_MSG_MakeConnFlags(cam->iTransMode, false, 0);
+  if (!SendNetTcpConnect(t, conn->dwLogicConnId)) {
+    FreeConn(conn, false);
+    return nullptr;
+  }
+  cam->dwMediaProTcpConnId = conn->dwLogicConnId;
+  return conn;
+}
+
 void NPC_C_PVM_DP_QXSP_Protocol::NPC_F_PVM_QXSP_SetLoginState(Dev* dev, int iState, int64_t now) {
   dev->iDevLoginState = iState;
   dev->tLoginStateTime = now;

@@ -163,6 +163,9 @@ class NPC_C_PVM_DP_QXSP_Protocol final
   // Flows and records.
   int NPC_F_PVM_QXSP_StartDevLoginFlow(Dev* dev);
   int NPC_F_PVM_QXSP_StartSpareConn(Dev* dev);
+  // A media connection (type 3, 4 or 5) bound to a camera: requested with the camera's transport
+  // mode in the connect flags' mode bits, and recorded as the camera's dwMediaProTcpConnId.
+  Conn* NPC_F_PVM_QXSP_StartMediaConn(Dev* dev, Cam* cam, int iType);
   void NPC_F_PVM_QXSP_SetLoginState(Dev* dev, int iState, int64_t now);
   // Answers every camera of the device that waits for the login with iResult and moves it to
   // connected (iResult 0) or idle.
@@ -177,6 +180,9 @@ class NPC_C_PVM_DP_QXSP_Protocol final
 
   uint8_t m_ucConsultOption = 0;
   int m_iEncryptType = 0;
+
+  // Tests reach the private flows that later features start (media connections, transactions).
+  friend class NPC_C_PVM_DP_QXSP_TestPeer;
 };
 
 // Factory pair for the engine's registration table.
