@@ -699,10 +699,20 @@ TEST_F(QxspSession, DisconnectSwitchAndQueryOrders) {
   EXPECT_TRUE(switched);
 }
 
-// Deleting a camera closes its media connection but never the device's order connection.
+// Deleting a camera closes its media connection but never the device's order or spare
+// connections, although those carry camera index 0 like the camera in slot 0.
 TEST_F(QxspSession, DeletingACameraClosesOnlyItsOwnConnections) {
-  uint32_t orderId = login(1, kParam, 11);
+  ConnectOpts spare;
+  spare.spare = 1;
+  uint32_t trans = connect(1, kParam, spare);
+  uint32_t orderId = connReqs()[0].dwModuleId, spareId = connReqs()[1].dwModuleId;
+  accept(orderId, 11);
+  accept(spareId, 12);
+  feed(orderId, 11, consultAnswer(0x0214, kToken));
+  feed(orderId, 11, loginAnswer(0));
+  ASSERT_EQ(resultOf(trans), 0);
   ASSERT_EQ(resultOf(connect(2, QxspSession::param("", "192.0.2.10", 8000, "admin", "admin123", 2, 0))), 0);
+  ASSERT_EQ(mod.NPC_F_PVM_QXSP_QueryCamera(1)->iCameraIndex, 0);
   uint32_t m1 = Peer::startMedia(mod, 1, NPC_D_PVM_DP_QXSP_LOGIN_CONN_TYPE_REALPLAY);
   accept(m1, 41);
   EXPECT_EQ(resultOf(camOrder(ORDER_CAMERA_DISCONNECT, 1)), 0);
@@ -710,6 +720,11 @@ TEST_F(QxspSession, DeletingACameraClosesOnlyItsOwnConnections) {
   ASSERT_EQ(d.size(), 1u);
   EXPECT_EQ(d[0], std::make_pair(m1, 41u));
   EXPECT_NE(mod.NPC_F_PVM_QXSP_QueryConn(orderId), nullptr);
+  EXPECT_NE(mod.NPC_F_PVM_QXSP_QueryConn(spareId), nullptr);
+  // The last camera takes the device and all its connections.
+  EXPECT_EQ(resultOf(camOrder(ORDER_CAMERA_DISCONNECT, 2)), 0);
+  EXPECT_EQ(disconnects().size(), 3u);
+  EXPECT_EQ(mod.NPC_F_PVM_QXSP_ConnCount(), 0);
 }
 
 // A connection let go before the engine's id arrived is closed when that id comes.
