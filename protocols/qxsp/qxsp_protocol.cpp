@@ -55,6 +55,10 @@ void NPC_F_PVM_DP_QXSP_Destroy(NPC_I_PVM_DevProtocol* module) {
   delete static_cast<NPC_C_PVM_DP_QXSP_Protocol*>(module);
 }
 
+void NPC_F_PVM_DP_QXSP_SetEncryptType(NPC_I_PVM_DevProtocol* module, int iEncType) {
+  if (module) static_cast<NPC_C_PVM_DP_QXSP_Protocol*>(module)->NPC_F_PVM_QXSP_SetEncryptType(iEncType);
+}
+
 NPC_C_PVM_DP_QXSP_Protocol::NPC_C_PVM_DP_QXSP_Protocol() : NPC_C_PVM_DP_ModuleBase(NPC_D_PVM_DP_QXSP_MODULE_DESC) {}
 
 NPC_C_PVM_DP_QXSP_Protocol::~NPC_C_PVM_DP_QXSP_Protocol() {
@@ -156,8 +160,7 @@ int NPC_C_PVM_DP_QXSP_Protocol::NPC_F_PVM_Timer() {
 }
 
 void NPC_C_PVM_DP_QXSP_Protocol::NPC_F_PVM_QXSP_SetEncryptType(int iEncType) {
-  m_iEncryptType = iEncType;
-  m_ucConsultOption = static_cast<uint8_t>(iEncType);
+  m_ucConsultOption.store(static_cast<uint8_t>(iEncType));
 }
 
 const NPC_S_PVM_DP_QXSP_DEV_DATA* NPC_C_PVM_DP_QXSP_Protocol::NPC_F_PVM_QXSP_QueryDevByCamera(
@@ -703,7 +706,7 @@ int NPC_C_PVM_DP_QXSP_Protocol::NPC_F_PVM_QXSP_PRO_SendProData_P1_VER_CONSULT_GE
   uint8_t* p = BeginNetSendData(NPC_D_PVM_DP_QXSP_VER_CONSULT_LEN);
   if (!p) return 0;
   NPC_F_PVM_QXSP_PutVerConsult(p, NPC_D_PVM_DP_QXSP_OFFER_VERSIONS, NPC_D_PVM_DP_QXSP_OFFER_VERSION_NUM,
-                               m_ucConsultOption);
+                               m_ucConsultOption.load());
   return NPC_F_PVM_QXSP_SendProDataAtTypeToUp(conn, p, NPC_D_PVM_DP_QXSP_VER_CONSULT_LEN, 0);
 }
 

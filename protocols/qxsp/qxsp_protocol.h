@@ -10,6 +10,7 @@
 #ifndef KORVEN_PROTOCOLS_QXSP_QXSP_PROTOCOL_H
 #define KORVEN_PROTOCOLS_QXSP_QXSP_PROTOCOL_H
 
+#include <atomic>
 #include <cstdint>
 
 #include "protocols/common/module_base.h"
@@ -108,12 +109,14 @@ class NPC_C_PVM_DP_QXSP_Protocol final
   int NPC_F_PVM_InputUpOrderData(unsigned char* msg, int len) override;
   int NPC_F_PVM_Timer() override;
 
-  // The bus's QXSP encryption type: offered to every device as the version-consult option byte.
-  // The engine calls it right after registering the module and from NPC_F_NXTP_SetEncryptType.
+  // The bus's QXSP encryption type: offered to every device as the version-consult option byte
+  // (ucConsultOption). The engine calls it right after registering the module and again from
+  // NPC_F_NXTP_SetEncryptType on the caller's thread, so the value is kept atomically; it applies
+  // to consults sent from then on.
   void NPC_F_PVM_QXSP_SetEncryptType(int iEncType);
-  // Sets the option byte alone.
-  void NPC_F_PVM_QXSP_SetConsultOption(uint8_t ucConsultOption) { m_ucConsultOption = ucConsultOption; }
-  uint8_t NPC_F_PVM_QXSP_GetConsultOption() const { return m_ucConsultOption; }
+  // Sets the option byte alone (same rules).
+  void NPC_F_PVM_QXSP_SetConsultOption(uint8_t ucConsultOption) { m_ucConsultOption.store(ucConsultOption); }
+  uint8_t NPC_F_PVM_QXSP_GetConsultOption() const { return m_ucConsultOption.load(); }
 
   // Read-only views for diagnostics and tests (null when absent).
   const Dev* NPC_F_PVM_QXSP_QueryDevByCamera(uint32_t dwCameraConnId) const;
@@ -178,15 +181,16 @@ class NPC_C_PVM_DP_QXSP_Protocol final
   void NPC_F_PVM_QXSP_DoDevTimer(Dev* dev, int64_t now);
   void NPC_F_PVM_QXSP_DoCameraTimer(Dev* dev, Cam* cam, int64_t now);
 
-  uint8_t m_ucConsultOption = 0;
-  int m_iEncryptType = 0;
+  std::atomic<uint8_t> m_ucConsultOption{0};
 
   // Tests reach the private flows that later features start (media connections, transactions).
   friend class NPC_C_PVM_DP_QXSP_TestPeer;
 };
 
-// Factory pair for the engine's registration table.
+// The module's entry points for the engine's registration table: create, destroy (through the
+// concrete class) and hand over the bus's encryption type.
 NPC_I_PVM_DevProtocol* NPC_F_PVM_DP_QXSP_Create();
 void NPC_F_PVM_DP_QXSP_Destroy(NPC_I_PVM_DevProtocol* module);
+void NPC_F_PVM_DP_QXSP_SetEncryptType(NPC_I_PVM_DevProtocol* module, int iEncType);
 
 #endif
