@@ -54,6 +54,10 @@ void NPC_F_LOG_SR_SetLineSink(int which, NPC_F_LOG_SR_LINE_SINK fn, void* user);
 typedef void (*NPC_F_LOG_SR_HOOK)(int level, const char* text, void* user);
 void NPC_F_LOG_SR_SetHook(NPC_F_LOG_SR_HOOK fn, void* user);
 
+// Lines a day file takes before it is truncated and started again (500000); tests lower it.
+// A value of 0 or less restores the default.
+void NPC_F_LOG_SR_SetDayFileLineCap(int lines);
+
 // Restores every setting to its load-time default (tests).
 void NPC_F_LOG_SR_ResetForTest();
 
