@@ -934,21 +934,21 @@ int NPC_F_NETCOM_AddTcpConnect(NPC_H_NETCOM inst, const char* addr, unsigned sho
     NPC_F_LOG_SR_WriteLog("NPC_F_NETCOM_AddTcpConnect NPC_F_SYS_SOCKET_Create fail.", 2);
     return 0;
   }
-  const char* step = nullptr;
   if (!NPC_F_SYS_SOCKET_SetBlockMode(fd, 0)) {
-    step = "NPC_F_SYS_SOCKET_SetBlockMode";
-  } else if (!NPC_F_SYS_SOCKET_StartConnect(fd, addr, port)) {
-    step = "NPC_F_SYS_SOCKET_StartConnect";
-  }
-  if (step) {
-    NPC_F_LOG_SR_WriteLogF("NPC_F_NETCOM_AddTcpConnect %s fail.", step);
+    NPC_F_LOG_SR_WriteLog("NPC_F_NETCOM_AddTcpConnect NPC_F_SYS_SOCKET_SetBlockMode fail.", 2);
     NPC_F_SYS_SOCKET_Close(fd);
     return 0;
   }
+  // The slot is taken before the connect starts, so no connect leaves without a record.
   SocketRecord* rec = AddSocket(inst, fd, NPC_D_NETCOM_SOCKET_TYPE_TCP_CLIENT, 0, 1);
   if (!rec) {
     NPC_F_LOG_SR_WriteLog("NPC_F_NETCOM_AddTcpConnect NPC_F_NET_SELECT_MC_AddSocketId fail.", 2);
     NPC_F_SYS_SOCKET_Close(fd);
+    return 0;
+  }
+  if (!NPC_F_SYS_SOCKET_StartConnect(fd, addr, port)) {
+    NPC_F_LOG_SR_WriteLog("NPC_F_NETCOM_AddTcpConnect NPC_F_SYS_SOCKET_StartConnect fail.", 2);
+    CloseRecord(inst, rec);
     return 0;
   }
   CopyText(rec->szPeerIpaddr, sizeof rec->szPeerIpaddr, addr);

@@ -664,9 +664,9 @@ int NPC_F_SYS_SOCKET_GetIPV4(const char* in, char* out, int outLen) {
   unsigned hi = 0, lo = 0;
   if (!ParseHexGroup(prevColon + 1, lastColon, &hi) || !ParseHexGroup(lastColon + 1, end, &lo))
     return 0;
-  char text[NPC_D_SYS_SOCKET_IPV4_TEXT_LEN];
-  snprintf(text, sizeof text, "%d.%d.%d.%d", static_cast<int>(hi >> 8), static_cast<int>(hi & 0xFF),
-           static_cast<int>(lo >> 8), static_cast<int>(lo & 0xFF));
+  char text[32];
+  snprintf(text, sizeof text, "%u.%u.%u.%u", (hi >> 8) & 0xFFu, hi & 0xFFu, (lo >> 8) & 0xFFu,
+           lo & 0xFFu);
   CopyText(out, outLen, text);
   return 1;
 }
