@@ -152,6 +152,8 @@ void ServiceThread(void* arg) {
     const int wait = NPC_F_TOOLS_QUEUE_GetCount(svc->pQueue) > 0 ? 0 : kServiceWaitMs;
     pollfd fds[2] = {{svc->iListenSocket, POLLIN, 0}, {svc->iWakeFd, POLLIN, 0}};
     int r = NPC_F_NET_SYSCALL_Get()->pfPoll(fds, 2, wait);
+    // A failing poll (out of memory) must not turn the loop into a spin.
+    if (r < 0 && errno != EINTR) ::poll(nullptr, 0, kServiceWaitMs);
     if (r > 0 && fds[1].revents) DrainEventFd(svc->iWakeFd);
     if (r > 0 && (fds[0].revents & POLLIN)) AcceptOne(svc);
     int len = 0;
