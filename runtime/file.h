@@ -9,10 +9,12 @@ void NPC_F_CloseFile(void* file);
 // Reads up to len bytes; returns the count read (0 at end of file or on failure).
 int NPC_F_ReadData(void* file, void* buf, int len);
 // Reads one line into *line (grown from 4096 bytes in steps of 4096, freed with
-// NPC_F_FreeReadBuf), strips a trailing CR/LF and returns its length; -1 at end of file.
+// NPC_F_FreeReadBuf), strips a trailing CR/LF and returns its length; -1 at end of file (and
+// for a null file), -2 when the buffer cannot grow.
 int NPC_F_ReadLine(void* file, char** line, int* cap);
 // Reads one line into a fixed 40960-byte buffer held by the file record (*line points into
-// it) and returns its length; -9 at end of file. A longer line is returned in pieces.
+// it), strips a trailing CR/LF and returns its length; -9 at end of file (and for a null
+// file), -2 when the buffer cannot be made. A longer line is returned in pieces.
 int NPC_F_ReadLineEx(void* file, char** line);
 int NPC_F_WriteString(void* file, const char* text);
 int NPC_F_WriteChar(void* file, char c);

@@ -1,5 +1,7 @@
 // Growable byte buffers held in three caller-owned variables: data pointer, capacity and
-// fill length. Blocks come from malloc and are released with NPC_F_MEM_MG_FreeDataBuf.
+// fill length. Blocks come from malloc and are released with NPC_F_MEM_MG_FreeDataBuf; each
+// block made here has a spare zero byte behind its capacity. When memory runs out a function
+// returns 0 and the caller's variables and content stay as they were.
 #ifndef KORVEN_RUNTIME_MEM_MG_H
 #define KORVEN_RUNTIME_MEM_MG_H
 

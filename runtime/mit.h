@@ -10,7 +10,8 @@ void* NPC_F_MIT_CreateIndexTableModule();
 void NPC_F_MIT_DestroyIndexTableModule(void* table);
 // Stores ptr in a free entry; returns the new id, 0 when full or ptr is null.
 uint32_t NPC_F_MIT_AddDataItem(void* table, void* ptr);
-// Stores ptr under the given id, creating levels as needed.
+// Stores ptr under the given id, creating levels as needed; the id's tag byte must be
+// non-zero, and an item already in that entry is replaced.
 int NPC_F_MIT_SetDataItem(void* table, uint32_t id, void* ptr);
 int NPC_F_MIT_DeleteDataItem(void* table, uint32_t id);
 // The pointer when the entry holds exactly this id, else null.

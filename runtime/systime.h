@@ -36,13 +36,16 @@ void NPC_F_SYS_Sleep(int ms);
 
 // Local time of t as "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d" into buf (at least 20 bytes).
 int NPC_F_SYS_Time_To_Str(int64_t t, char* buf);
-// Parses "%4d-%2d-%2d %2d:%2d:%2d" as local time. -1 for unparsable text and for a time
-// beyond the 32-bit limit (2038-01-19 03:14:07 UTC, "2038-01-19 11:14:07" at UTC+8).
+// Parses "%4d-%2d-%2d %2d:%2d:%2d" as local time. -1 for unparsable text (including parts
+// that name no calendar time, such as month 13 or February 30) and for a time value beyond
+// the 32-bit limit (2038-01-19 03:14:07 UTC, "2038-01-19 11:14:07" at UTC+8): the bound is
+// on the value, so it holds in every time zone.
 int64_t NPC_F_SYS_Str_To_Time(const char* text);
 // Local time parts to a time value and back (daylight saving decided by the library).
 int64_t NPC_F_SYS_TimeParam_To_Timet(int year, int month, int day, int hour, int minute, int second);
 int NPC_F_SYS_Timet_To_TimeParam(int64_t t, int* year, int* month, int* day, int* hour, int* minute, int* second);
-// The same for the date-time record; milliseconds are set to 0 and ignored.
+// The same for the date-time record; milliseconds are set to 0 and ignored. StrTime_To_TdTime
+// fills the record's parts straight from the text (no 2038 bound; 0 for unparsable text).
 int NPC_F_SYS_Timet_To_TdTime(int64_t t, NPC_S_TD_DATE_TIME* td);
 int64_t NPC_F_SYS_TdTime_To_Timet(const NPC_S_TD_DATE_TIME* td);
 int NPC_F_SYS_StrTime_To_TdTime(const char* text, NPC_S_TD_DATE_TIME* td);
@@ -73,10 +76,11 @@ uint32_t NPC_F_SYS_HexStrToDWORD(const char* text);
 // a replacement that would not fit fails with 0 and leaves the text unchanged.
 // Replaces n characters at pos with the text `with`.
 int NPC_F_SYS_ReplaceString(char* text, size_t bufSize, int pos, int n, const char* with);
-// Replaces every occurrence of pattern.
+// Replaces every occurrence of pattern (1 also when there is none; 0 for an empty pattern).
 int NPC_F_SYS_ReplaceStringEx(char* text, size_t bufSize, const char* pattern, const char* with);
-// Finds "name" (in double quotes), skips to the value after the colon and replaces it up to
-// the next comma or the end.
+// Finds "name" (in double quotes) used as a key, skips to the value after the colon and
+// replaces it with `value` verbatim: a quoted value up to its closing quote, any other value
+// up to the next ',', '}' or ']' or the end of the text.
 int NPC_F_SYS_ReplaceJsonValue(char* text, size_t bufSize, const char* name, const char* value);
 
 // Remove leading, trailing or both blanks and tabs in place.

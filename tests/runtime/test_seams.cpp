@@ -141,7 +141,9 @@ TEST(Random, NewTagIsNeverZeroNorThePreviousTag) {
       seen.insert(t);
       prev = t;
     }
-    if (mask == 3u) EXPECT_EQ(seen.size(), 3u);
+    if (mask == 3u) {
+      EXPECT_EQ(seen.size(), 3u);
+    }
   }
 }
 
