@@ -56,6 +56,19 @@ int NPC_F_THREAD_WaitObj_ClearAllEvent(void* waitObj);
 int NPC_F_THREAD_WaitObj_SetEventSig(void* waitObj, void* event);
 // Wait-any (waitAll 0): the index of a signalled event, or -1 on time-out.
 // Wait-all: the event count when all are signalled, or -1. -2 for a null handle.
+// -3 when the wait object could not register with one of its events (that event already
+// holds 64 wait objects); the failure is logged and nothing is waited for.
 int NPC_F_THREAD_WaitObj_WaitEvent(void* waitObj, int waitAll, int timeoutMs);
+
+// --- Failure injection (tests) --------------------------------------------------------------
+
+// Makes the next `times` passes through the named failure point fail as if the system had
+// refused the step. A point is named by the function and step of its failure line, for
+// example "NPC_F_THREAD_CreateThread pthread_create" or "NPC_F_TOOLS_QUEUE_SetData malloc".
+// times 0 disarms the point. Costs one relaxed atomic load per pass while nothing is armed.
+void NPC_F_THREAD_TEST_FailNext(const char* point, int times);
+// 1 when the named failure point is armed (and consumes one pass), else 0. Used by the
+// runtime's own create and allocation paths.
+int NPC_F_THREAD_TEST_ShouldFail(const char* point);
 
 #endif
