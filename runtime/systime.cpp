@@ -105,8 +105,11 @@ int NPC_F_SYS_Time_To_Str(int64_t t, char* buf) {
     buf[0] = '\0';
     return 0;
   }
-  snprintf(buf, NPC_D_SYS_TIME_STR_LEN, "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d", tmv.tm_year + 1900, tmv.tm_mon + 1,
-           tmv.tm_mday, tmv.tm_hour, tmv.tm_min, tmv.tm_sec);
+  // Format into room for any int fields, then hand out the 19-character text.
+  char wide[80];
+  snprintf(wide, sizeof wide, "%4.4d-%2.2d-%2.2d %2.2d:%2.2d:%2.2d", tmv.tm_year + 1900, tmv.tm_mon + 1, tmv.tm_mday,
+           tmv.tm_hour, tmv.tm_min, tmv.tm_sec);
+  NPC_F_TEXT_CopyRaw(buf, NPC_D_SYS_TIME_STR_LEN, wide, sizeof wide);
   return 1;
 }
 
