@@ -13,14 +13,7 @@
 // fake clock advances write to.
 #include "net/trans_client.h"
 
-#include <arpa/inet.h>
-#include <errno.h>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -35,6 +28,8 @@
 
 #include "net/packet_ed.h"
 #include "net/service_packet.h"
+#include "net/sys_socket.h"
+#include "net/syscall.h"
 #include "runtime/clock.h"
 #include "runtime/log.h"
 #include "runtime/random.h"
@@ -44,104 +39,41 @@ namespace {
 
 // --- Socket calls ----------------------------------------------------------------------------
 //
-// The few socket operations the client needs, each a thin stand-in for the socket layer's
-// helper named in its comment, so that the client reads the same on either.
+// The client reaches sockets only through the socket layer and the system-call seam; these two
+// adapters give its receive and send the shape the client's loops want.
 
-// NPC_F_SYS_SOCKET_InitSocketLib: sends never raise SIGPIPE.
-void NPC_F_TRANS_SOCKET_Init() { signal(SIGPIPE, SIG_IGN); }
-
-// NPC_F_SYS_SOCKET_GetNetIpAddr: an IPv4 text is copied, a host name resolved.
-bool NPC_F_TRANS_SOCKET_Resolve(const char* host, char* out, int outLen) {
-  in_addr a;
-  if (inet_pton(AF_INET, host, &a) == 1) {
-    NPC_F_TEXT_CopyRaw(out, static_cast<size_t>(outLen), host, strlen(host));
-    return true;
-  }
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* res = nullptr;
-  if (getaddrinfo(host, nullptr, &hints, &res) != 0 || !res) return false;
-  bool ok = inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr, out,
-                      static_cast<socklen_t>(outLen)) != nullptr;
-  freeaddrinfo(res);
-  return ok;
-}
-
-// NPC_F_SYS_SOCKET_Create(0) and NPC_F_SYS_SOCKET_SetBlockMode(sock, 0).
-int NPC_F_TRANS_SOCKET_CreateTcp() {
-  int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (s < 0) return -1;
-  int fl = fcntl(s, F_GETFL, 0);
-  if (fl < 0 || fcntl(s, F_SETFL, fl | O_NONBLOCK) < 0) {
-    close(s);
-    return -1;
-  }
-  return s;
-}
-
-// NPC_F_SYS_SOCKET_StartConnect: a connect in progress counts as started.
-bool NPC_F_TRANS_SOCKET_StartConnect(int sock, const char* ip, unsigned short port) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(port);
-  if (inet_pton(AF_INET, ip, &sa.sin_addr) != 1) return false;
-  if (connect(sock, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0) return true;
-  return errno == EINPROGRESS || errno == EINTR;
-}
-
-// NPC_F_SYS_SOCKET_CheckConnectResult: 0 connected, 1 still in progress after waitMs, 2 failed
-// (refused, unreachable: judged by SO_ERROR) or poll failed.
-int NPC_F_TRANS_SOCKET_CheckConnect(int sock, int waitMs) {
-  pollfd p{sock, POLLOUT, 0};
-  int r = poll(&p, 1, waitMs);
-  if (r < 0) return errno == EINTR ? 1 : 2;
-  if (r == 0) return 1;
-  int err = 0;
-  socklen_t len = sizeof err;
-  if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &err, &len) < 0 || err != 0) return 2;
-  if (p.revents & (POLLERR | POLLHUP)) return 2;
-  return 0;
-}
-
-// NPC_F_SYS_SOCKET_GetSocketLocalAddr.
-void NPC_F_TRANS_SOCKET_LocalAddr(int sock, char* addr, int addrLen, unsigned short* port) {
-  sockaddr_in sa{};
-  socklen_t len = sizeof sa;
-  if (getsockname(sock, reinterpret_cast<sockaddr*>(&sa), &len) < 0) return;
-  inet_ntop(AF_INET, &sa.sin_addr, addr, static_cast<socklen_t>(addrLen));
-  *port = ntohs(sa.sin_port);
-}
-
-// NPC_F_SYS_SOCKET_Recv: the bytes read (> 0), 0 when none wait, -1 when the peer closed
-// (*state 0) or on an error (*state -2).
-int NPC_F_TRANS_SOCKET_Recv(int sock, void* buf, int len, int* state) {
-  ssize_t n = recv(sock, buf, static_cast<size_t>(len), 0);
-  if (n > 0) return static_cast<int>(n);
-  if (n == 0) {
-    *state = 0;
-    return -1;
-  }
-  if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
-  *state = -2;
+// One receive: the bytes read (> 0), 0 when none wait, -1 when the peer closed (*state 0) or
+// the receive failed (*state -2).
+int PR_RecvSome(int sock, void* buf, int len, int* state) {
+  int n = NPC_F_SYS_SOCKET_Recv(sock, static_cast<char*>(buf), len, state, nullptr, 0);
+  if (n > 0) return n;
+  if (*state == NPC_D_SYS_SOCKET_STATE_NODATA) return 0;
   return -1;
 }
 
-// NPC_F_SYS_SOCKET_SendEx: the bytes the socket took (0 when it would block), -1 on an error.
-int NPC_F_TRANS_SOCKET_Send(int sock, const void* data, int len) {
-  ssize_t n = send(sock, data, static_cast<size_t>(len), MSG_NOSIGNAL);
-  if (n >= 0) return static_cast<int>(n);
-  if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
-  return -1;
+// One send: the bytes the socket took (0 when it would block), -1 on a hard error.
+int PR_SendSome(int sock, const void* data, int len) {
+  int sent = 0, state = 0;
+  if (NPC_F_SYS_SOCKET_SendEx(sock, static_cast<const char*>(data), len, &sent, &state, nullptr, 0)) return len;
+  return state == NPC_D_SYS_SOCKET_STATE_ERROR ? -1 : sent;
 }
 
-// The system-call seam's poll.
-int NPC_F_TRANS_SOCKET_Poll(pollfd* fds, nfds_t n, int ms) { return poll(fds, n, ms); }
-
-// NPC_F_SYS_SOCKET_Close.
-void NPC_F_TRANS_SOCKET_Close(int sock) {
-  if (sock >= 0) close(sock);
+// A non-blocking TCP socket, or -1 with *step 1 (no socket) or 2 (setup failed).
+int PR_CreateSocket(int* step) {
+  int sock = NPC_F_SYS_SOCKET_Create(0);
+  if (sock < 0) {
+    *step = 1;
+    return -1;
+  }
+  if (!NPC_F_SYS_SOCKET_SetBlockMode(sock, 0)) {
+    NPC_F_SYS_SOCKET_Close(sock);
+    *step = 2;
+    return -1;
+  }
+  return sock;
 }
+
+int PR_Poll(pollfd* fds, nfds_t n, int ms) { return NPC_F_NET_SYSCALL_Get()->pfPoll(fds, n, ms); }
 
 struct WaitSlot {
   bool bInUse = false;
@@ -262,7 +194,7 @@ void markLostLocked(Client* c) {
 // has ended): closes the socket, empties the buffers, clears the receive time, state 0.
 void disconnectLocked(Client* c) {
   bool had = c->iSocket >= 0 || c->iConnState != NPC_D_SMP_COM_TRANS_STATE_NONE;
-  if (c->iSocket >= 0) NPC_F_TRANS_SOCKET_Close(c->iSocket);
+  if (c->iSocket >= 0) NPC_F_SYS_SOCKET_Close(c->iSocket);
   c->iSocket = -1;
   markLostLocked(c);
   c->bDropRequest = false;
@@ -275,7 +207,7 @@ void disconnectLocked(Client* c) {
 bool writePendingLocked(Client* c) {
   while (pendingLen(c) > 0 && c->iSocket >= 0) {
     size_t n = std::min<size_t>(pendingLen(c), 1460);
-    int sent = NPC_F_TRANS_SOCKET_Send(c->iSocket, c->pending.data() + c->pendingStart, static_cast<int>(n));
+    int sent = PR_SendSome(c->iSocket, c->pending.data() + c->pendingStart, static_cast<int>(n));
     if (sent < 0) {
       logLine("NPC_F_SMP_COM_TRANS_PR_SendData send fail.");
       markLostLocked(c);
@@ -368,7 +300,7 @@ short waitWorker(Client* c, int sock, short events, int ms) {
     fds[1].revents = 0;
     n = 2;
   }
-  int r = NPC_F_TRANS_SOCKET_Poll(fds, n, ms < 0 ? 0 : ms);
+  int r = PR_Poll(fds, n, ms < 0 ? 0 : ms);
   if (r <= 0) return 0;
   if (fds[0].revents & POLLIN) drainWake(c);
   return n == 2 ? fds[1].revents : 0;
@@ -389,21 +321,22 @@ bool connectServer(Client* c, int budgetMs) {
     c->iConnState = NPC_D_SMP_COM_TRANS_STATE_CONNECTING;
   }
   auto fail = [&](int sock, const char* text) {
-    if (sock >= 0) NPC_F_TRANS_SOCKET_Close(sock);
+    if (sock >= 0) NPC_F_SYS_SOCKET_Close(sock);
     std::lock_guard<std::mutex> lk(c->mu);
     if (c->iConnState == NPC_D_SMP_COM_TRANS_STATE_CONNECTING) c->iConnState = NPC_D_SMP_COM_TRANS_STATE_NONE;
     logLine(text);
     return false;
   };
-  if (!NPC_F_TRANS_SOCKET_Resolve(host, ip, sizeof ip))
+  if (!NPC_F_SYS_SOCKET_GetNetIpAddr(host, ip, sizeof ip))
     return fail(-1, "NPC_F_SMP_COM_TRANS_PR_ConnectServer NPC_F_SYS_SOCKET_GetNetIpAddr fail.");
-  int sock = NPC_F_TRANS_SOCKET_CreateTcp();
+  int step = 0;
+  int sock = PR_CreateSocket(&step);
   if (sock < 0) return fail(-1, "NPC_F_SMP_COM_TRANS_PR_ConnectServer NPC_F_SYS_SOCKET_Create fail.");
-  if (!NPC_F_TRANS_SOCKET_StartConnect(sock, ip, port)) return fail(sock, "Connect Fail.");
+  if (!NPC_F_SYS_SOCKET_StartConnect(sock, ip, port)) return fail(sock, "Connect Fail.");
   int64_t start = now64();
   for (;;) {
     if (!c->bRun) return fail(sock, "连接退出.");
-    int r = NPC_F_TRANS_SOCKET_CheckConnect(sock, 200);
+    int r = NPC_F_SYS_SOCKET_CheckConnectResult(sock, 200);
     if (r == 0) break;
     if (r == 2) return fail(sock, "Connect Fail.");
     if (now64() - start >= budgetMs) return fail(sock, "Connect TimeOut.");
@@ -412,7 +345,7 @@ bool connectServer(Client* c, int budgetMs) {
   c->iSocket = sock;
   c->iConnState = NPC_D_SMP_COM_TRANS_STATE_CONNECTED;
   ++c->dwConnGen;
-  NPC_F_TRANS_SOCKET_LocalAddr(sock, c->sLocalAddr, sizeof c->sLocalAddr, &c->usLocalPort);
+  NPC_F_SYS_SOCKET_GetSocketLocalAddr(sock, c->sLocalAddr, sizeof c->sLocalAddr, &c->usLocalPort);
   NPC_F_SMP_COM_FRAMER_Reset(&c->framer);
   c->pending.clear();
   c->pendingStart = 0;
@@ -490,7 +423,7 @@ void handlePacket(Client* c, uint8_t* packet, uint32_t size) {
 void readAndParse(Client* c, int sock) {
   for (int reads = 0; reads < 16; ++reads) {
     int state = 0;
-    int n = NPC_F_TRANS_SOCKET_Recv(sock, c->readBuf, sizeof c->readBuf, &state);
+    int n = PR_RecvSome(sock, c->readBuf, sizeof c->readBuf, &state);
     if (n < 0) {
       std::lock_guard<std::mutex> lk(c->mu);
       if (state == -2) logLine("NPC_F_SMP_COM_TRANS_PR_ThreadWork NPC_F_SYS_SOCKET_Recv fail.");
@@ -682,7 +615,7 @@ Client* createClient(const char* addr, unsigned short port, NPC_F_SMP_COM_TRANS_
     delete c;
     return nullptr;
   }
-  NPC_F_TRANS_SOCKET_Init();
+  NPC_F_SYS_SOCKET_InitSocketLib();
   return c;
 }
 
@@ -988,7 +921,7 @@ bool directSendAll(int sock, const uint8_t* data, size_t len, int64_t deadline) 
   size_t done = 0;
   while (done < len) {
     size_t n = std::min<size_t>(len - done, 1460);
-    int sent = NPC_F_TRANS_SOCKET_Send(sock, data + done, static_cast<int>(n));
+    int sent = PR_SendSome(sock, data + done, static_cast<int>(n));
     if (sent < 0) return false;
     done += static_cast<size_t>(sent);
     if (done == len) break;
@@ -996,7 +929,7 @@ bool directSendAll(int sock, const uint8_t* data, size_t len, int64_t deadline) 
       int64_t left = deadline - now64();
       if (left <= 0) return false;
       pollfd p{sock, POLLOUT, 0};
-      NPC_F_TRANS_SOCKET_Poll(&p, 1, static_cast<int>(std::min<int64_t>(left, 50)));
+      PR_Poll(&p, 1, static_cast<int>(std::min<int64_t>(left, 50)));
     }
   }
   return true;
@@ -1010,30 +943,33 @@ int NPC_F_SMP_COM_TRANS_DirectCallRemoteProcess(const char* addr, unsigned short
   if (!addr || len < 0 || (len > 0 && !body)) return NPC_D_SMP_COM_TRANS_DIRECT_SOCKET_LAYER;
   int64_t start = now64();
   int64_t deadline = start + std::max(timeoutMs, 0);
-  NPC_F_TRANS_SOCKET_Init();
+  NPC_F_SYS_SOCKET_InitSocketLib();
   char ip[64];
-  if (!NPC_F_TRANS_SOCKET_Resolve(addr, ip, sizeof ip)) {
+  if (!NPC_F_SYS_SOCKET_GetNetIpAddr(addr, ip, sizeof ip)) {
     logLine("NPC_F_SMP_COM_TRANS_DirectCallRemoteProcess NPC_F_SYS_SOCKET_GetNetIpAddr fail.");
     return NPC_D_SMP_COM_TRANS_DIRECT_SOCKET_LAYER;
   }
   // Connect, retrying a refused or failed connect on a fresh socket until the time-out.
   int sock = -1;
   for (;;) {
-    sock = NPC_F_TRANS_SOCKET_CreateTcp();
+    int step = 0;
+    sock = PR_CreateSocket(&step);
     if (sock < 0) {
-      logLine("NPC_F_SMP_COM_TRANS_DirectCallRemoteProcess NPC_F_SYS_SOCKET_Create fail.");
-      return NPC_D_SMP_COM_TRANS_DIRECT_NO_SOCKET;
+      logLine(step == 1 ? "NPC_F_SMP_COM_TRANS_DirectCallRemoteProcess NPC_F_SYS_SOCKET_Create fail."
+                        : "NPC_F_SMP_COM_TRANS_DirectCallRemoteProcess NPC_F_SYS_SOCKET_SetBlockMode fail.");
+      return step == 1 ? NPC_D_SMP_COM_TRANS_DIRECT_NO_SOCKET : NPC_D_SMP_COM_TRANS_DIRECT_SETUP_FAIL;
     }
     int r = 2;
-    if (NPC_F_TRANS_SOCKET_StartConnect(sock, ip, port)) {
+    if (NPC_F_SYS_SOCKET_StartConnect(sock, ip, port)) {
+      // A wait of 0 would report "nothing known yet" as connected, so the last check waits 1 ms.
       for (;;) {
         int64_t left = deadline - now64();
-        r = NPC_F_TRANS_SOCKET_CheckConnect(sock, static_cast<int>(std::max<int64_t>(0, std::min<int64_t>(left, 200))));
+        r = NPC_F_SYS_SOCKET_CheckConnectResult(sock, static_cast<int>(std::max<int64_t>(1, std::min<int64_t>(left, 200))));
         if (r != 1 || now64() >= deadline) break;
       }
     }
     if (r == 0) break;
-    NPC_F_TRANS_SOCKET_Close(sock);
+    NPC_F_SYS_SOCKET_Close(sock);
     sock = -1;
     int64_t left = deadline - now64();
     if (left <= 0) {
@@ -1048,7 +984,7 @@ int NPC_F_SMP_COM_TRANS_DirectCallRemoteProcess(const char* addr, unsigned short
   buildRequest(&packet, funcId, 0, 0, body, static_cast<uint32_t>(len));
   if (packet.empty() || !directSendAll(sock, packet.data(), packet.size(), deadline)) {
     logLine("NPC_F_SMP_COM_TRANS_DirectCallRemoteProcess send fail.");
-    NPC_F_TRANS_SOCKET_Close(sock);
+    NPC_F_SYS_SOCKET_Close(sock);
     return NPC_D_SMP_COM_TRANS_DIRECT_SEND_FAIL;
   }
   NPC_S_SMP_COM_FRAMER framer;
@@ -1058,9 +994,9 @@ int NPC_F_SMP_COM_TRANS_DirectCallRemoteProcess(const char* addr, unsigned short
     int64_t left = deadline - now64();
     if (left <= 0) break;
     pollfd p{sock, POLLIN, 0};
-    if (NPC_F_TRANS_SOCKET_Poll(&p, 1, static_cast<int>(std::min<int64_t>(left, 50))) <= 0) continue;
+    if (PR_Poll(&p, 1, static_cast<int>(std::min<int64_t>(left, 50))) <= 0) continue;
     int state = 0;
-    int n = NPC_F_TRANS_SOCKET_Recv(sock, buf.data(), static_cast<int>(buf.size()), &state);
+    int n = PR_RecvSome(sock, buf.data(), static_cast<int>(buf.size()), &state);
     if (n < 0) break;  // peer closed or failed
     if (n == 0) continue;
     NPC_F_SMP_COM_FRAMER_Append(&framer, buf.data(), static_cast<size_t>(n));
@@ -1096,6 +1032,6 @@ int NPC_F_SMP_COM_TRANS_DirectCallRemoteProcess(const char* addr, unsigned short
     if (!done && fr != NPC_D_SMP_COM_FRAME_NEED_MORE) break;  // framing error
   }
   if (rc != NPC_D_SMP_COM_TRANS_DIRECT_OK) logLine("NPC_F_SMP_COM_TRANS_DirectCallRemoteProcess no answer.");
-  NPC_F_TRANS_SOCKET_Close(sock);
+  NPC_F_SYS_SOCKET_Close(sock);
   return rc;
 }

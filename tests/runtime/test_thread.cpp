@@ -350,13 +350,14 @@ TEST_F(WaitObjFixture, WaitAnyGivesTheIndexOfASetEvent) {
 
 TEST_F(WaitObjFixture, WaitAllWaitsPastTheFirstEvent) {
   NPC_F_THREAD_Event_SetEvent(ev[0]);
+  // Taken before the setter starts, so the 60 ms it sleeps all lie inside the measurement.
+  auto start = SteadyClock::now();
   std::thread setter([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     NPC_F_THREAD_Event_SetEvent(ev[1]);
     std::this_thread::sleep_for(std::chrono::milliseconds(40));
     NPC_F_THREAD_Event_SetEvent(ev[2]);
   });
-  auto start = SteadyClock::now();
   EXPECT_EQ(NPC_F_THREAD_WaitObj_WaitEvent(wo, 1, 20000), kEvents);
   EXPECT_GE(msSince(start), 60);
   EXPECT_LT(msSince(start), 5000);

@@ -21,7 +21,7 @@ public class Arcfour {
       if (line.startsWith("packet_key=")) key = line.substring("packet_key=".length()).getBytes(StandardCharsets.US_ASCII);
     }
     if (key == null) throw new IllegalArgumentException("no packet_key line");
-    SecretKeySpec spec = new SecretKeySpec(key, "ARCFOUR");
+    SecretKeySpec keySpec = new SecretKeySpec(key, "ARCFOUR");
     byte[] all = Files.readAllBytes(Paths.get(args[1]));
     StringBuilder out = new StringBuilder();
     int pos = 0;
@@ -31,7 +31,7 @@ public class Arcfour {
       byte[] body = java.util.Arrays.copyOfRange(all, pos, pos + n);
       pos += n;
       Cipher c = Cipher.getInstance("ARCFOUR");
-      c.init(Cipher.ENCRYPT_MODE, spec);
+      c.init(Cipher.ENCRYPT_MODE, keySpec);
       byte[] enc = n == 0 ? new byte[0] : c.doFinal(body);
       out.append(Base64.getEncoder().encodeToString(enc)).append('\n');
     }
