@@ -284,7 +284,10 @@ void NPC_C_PVM_DP_QXSP_Protocol::NPC_F_PVM_QXSP_DoNetData_NET_TCP_DISCONNECT(con
 }
 
 void NPC_C_PVM_DP_QXSP_Protocol::NPC_F_PVM_QXSP_DoNetData_NET_SEND_DATA(const NPC_S_PVM_NET_MSG_VIEW& v) {
-  if (v.tHead.iMsgType != NPC_D_PVM_NET_MSG_TYPE_REQUEST || v.iMsgLen <= NPC_D_PVM_DP_QXSP_HEAD_LEN * 2) return;
+  if (v.tHead.iMsgType != NPC_D_PVM_NET_MSG_TYPE_REQUEST ||
+      v.iMsgLen <= static_cast<int32_t>(sizeof(NPC_S_PVM_NET_MSG_SEND_DATA))) {
+    return;
+  }
   NPC_S_PVM_NET_DATA_VIEW d;
   if (!NPC_F_PVM_MSG_ReadNetSendData(v, &d) || d.iDataLen <= 0) return;
   Conn* conn = QueryConn(d.dwProtConnId);
