@@ -87,6 +87,7 @@ void NPC_C_PVM_DP_QXSP_Protocol::NPC_F_PVM_UninitDevProtocolModule() {
     ForEachDev([this](Dev* d) { NPC_F_PVM_QXSP_DeleteDev(d); });
     ForEachConn([this](Conn* c) { FreeConn(c, true); });
   }
+  std::vector<uint8_t>().swap(m_tMediaMsg);
   BaseUninit();
 }
 
@@ -110,6 +111,9 @@ int NPC_C_PVM_DP_QXSP_Protocol::NPC_F_PVM_InputNetData(unsigned char* msg, int l
       break;
     case NET_REDIRECT_DATA:
       NPC_F_PVM_QXSP_DoNetData_NET_REDIRECT_DATA(v);
+      break;
+    case NET_RECV_MEDIA_FRAME:
+      NPC_F_PVM_QXSP_DoNetData_NET_RECV_MEDIA_FRAME(v);
       break;
     default:
       break;  // NET_OOB_RECV and codes this module does not take
@@ -137,6 +141,28 @@ int NPC_C_PVM_DP_QXSP_Protocol::NPC_F_PVM_InputUpOrderData(unsigned char* msg, i
       break;
     case ORDER_CAMERA_QUERY_CONN_MODE:
       NPC_F_PVM_QXSP_DoOrderData_ORDER_CAMERA_QUERY_CONN_MODE(msg, len, v);
+      break;
+    case ORDER_OPEN_REALPLAY:
+      NPC_F_PVM_QXSP_DoOrderData_ORDER_OPEN_REALPLAY(msg, len, v);
+      break;
+    case ORDER_CLOSE_REALPLAY:
+      NPC_F_PVM_QXSP_DoOrderData_ORDER_CLOSE_REALPLAY(msg, len, v);
+      break;
+    case ORDER_FORCE_I_FRAME:
+      NPC_F_PVM_QXSP_DoOrderData_ORDER_FORCE_I_FRAME(v);
+      break;
+    case ORDER_SWITCH_CHANNEL:
+      NPC_F_PVM_QXSP_DoOrderData_ORDER_SWITCH_CHANNEL(msg, len, v);
+      break;
+    case ORDER_QUERY_CUR_CHSTREAMNO:
+      NPC_F_PVM_QXSP_DoOrderData_ORDER_QUERY_CUR_CHSTREAMNO(msg, len, v);
+      break;
+    case ORDER_GET_VIDEO_QUALITY_CAP:
+    case ORDER_GET_VIDEO_QUALITY_LEVEL:
+    case ORDER_SET_VIDEO_QUALITY_LEVEL:
+    case ORDER_CTRL_MEDIA_STREAM:
+    case ORDER_ONLY_I_FRAME:
+      NPC_F_PVM_QXSP_DoOrderData_LiveCtrl(msg, len, v);
       break;
     default:
       break;  // unknown here: dropped, the caller's wait ends by its time-out
@@ -213,8 +239,11 @@ void NPC_C_PVM_DP_QXSP_Protocol::NPC_F_PVM_QXSP_DoNetData_NET_TCP_CONNECT(const 
     case NPC_D_PVM_DP_QXSP_LOGIN_CONN_TYPE_SPARE:
       NPC_F_PVM_QXSP_DoSpareConnResult(conn, m.tHead.iResult);
       break;
+    case NPC_D_PVM_DP_QXSP_LOGIN_CONN_TYPE_REALPLAY:
+      NPC_F_PVM_QXSP_DoMediaConnResult(conn, m.tHead.iResult);
+      break;
     default:
-      break;  // media connections belong to live view, playback and talk
+      break;  // the other media connections belong to playback and talk
   }
 }
 
@@ -255,8 +284,10 @@ void NPC_C_PVM_DP_QXSP_Protocol::NPC_F_PVM_QXSP_DoSpareConnResult(Conn* conn, in
 }
 
 // The engine lost a connection. A media connection tells its camera (a notice, or 1005 for the
-// order it waits on); the order connection tells every camera of the device; a spare connection
-// has no camera and is only freed. The record goes without a disconnect back to the engine.
+// order it waits on), and a lost realplay connection ends the camera's realplay flow, so that
+// the camera can open again (a close order waiting for the device is answered 0: the stream is
+// closed); the order connection tells every camera of the device; a spare connection has no
+// camera and is only freed. The record goes without a disconnect back to the engine.
 void NPC_C_PVM_DP_QXSP_Protocol::NPC_F_PVM_QXSP_DoNetData_NET_TCP_DISCONNECT(const NPC_S_PVM_NET_MSG_VIEW& v) {
   NPC_S_PVM_NET_MSG_CONN_IDS m;
   if (!NPC_F_PVM_MSG_ReadNetFixed(v, &m) || m.tHead.iMsgType != NPC_D_PVM_NET_MSG_TYPE_REQUEST) return;
@@ -277,6 +308,9 @@ void NPC_C_PVM_DP_QXSP_Protocol::NPC_F_PVM_QXSP_DoNetData_NET_TCP_DISCONNECT(con
       } else {
         AnswerPending(&cam->tRequ, NPC_D_PVM_ERRORCODE_PEER_CONN_CLOSED);
       }
+      if (conn->iLogicConnType == NPC_D_PVM_DP_QXSP_LOGIN_CONN_TYPE_REALPLAY) {
+        NPC_F_PVM_QXSP_StopCameraRealplayFlow(dev, cam, false);
+      }
       cam->dwMediaProTcpConnId = 0;
     }
   }
@@ -292,20 +326,21 @@ void NPC_C_PVM_DP_QXSP_Protocol::NPC_F_PVM_QXSP_DoNetData_NET_SEND_DATA(const NP
   if (!NPC_F_PVM_MSG_ReadNetSendData(v, &d) || d.iDataLen <= 0) return;
   Conn* conn = QueryConn(d.dwProtConnId);
   if (!conn) return;
+  // A realplay connection first checks the backlog the engine reports with the data.
+  Cam* cam = NPC_F_PVM_QXSP_RealplayCamera(conn);
+  if (cam) NPC_F_PVM_QXSP_CheckBacklog(conn, cam, d.dwChannel);
   if (!conn->tRecvBuf.Append(d.pData, static_cast<size_t>(d.iDataLen))) {
     // The stream has lost bytes: what is buffered can no longer be framed.
     NPC_F_LOG_SR_WriteLog("NPC_F_PVM_QXSP_DoRecvProData NPC_F_MEM_MG_AddDataToBuf fail.", 2);
     conn->tRecvBuf.Clear();
+    if (cam) {
+      cam->bResync = 1;
+      cam->bGotIFrame = 0;
+    }
     return;
   }
+  if (cam && cam->bResync && !NPC_F_PVM_QXSP_DoResync(conn, cam)) return;
   NPC_F_PVM_QXSP_DoRecvProData(conn);
-}
-
-void NPC_C_PVM_DP_QXSP_Protocol::NPC_F_PVM_QXSP_DoNetData_NET_REDIRECT_DATA(const NPC_S_PVM_NET_MSG_VIEW& v) {
-  NPC_S_PVM_NET_MSG_CONN_IDS m;
-  if (!NPC_F_PVM_MSG_ReadNetFixed(v, &m)) return;
-  Conn* conn = QueryConn(m.dwProtConnId);
-  if (conn) conn->tRecvBuf.Clear();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -314,31 +349,38 @@ void NPC_C_PVM_DP_QXSP_Protocol::NPC_F_PVM_QXSP_DoNetData_NET_REDIRECT_DATA(cons
 // Cuts whole packets from the front of the connection's buffer and handles them in order. The
 // start of the buffer must be the magic with a declared length of at least 20; anything else
 // (garbage, a length of 0, a negative length) empties the whole buffer, as does a packet still
-// incomplete when 10 MiB are buffered. A handler may free the connection (a failed login deletes
-// the device): its record then stays readable until this operation ends, and framing stops.
+// incomplete when 10 MiB are buffered. On a realplay connection the stream is worth saving: the
+// bytes that do not frame start a resynchronisation instead, which drops them up to the next
+// packet boundary (found in what is buffered, or in the arrivals to come), and video waits for
+// the next I-frame. A handler may free the connection (a failed login deletes the device): its
+// record then stays readable until this operation ends, and framing stops.
 void NPC_C_PVM_DP_QXSP_Protocol::NPC_F_PVM_QXSP_DoRecvProData(Conn* conn) {
   const uint32_t id = conn->dwLogicConnId;
   for (;;) {
     const uint8_t* data = conn->tRecvBuf.Data();
     size_t len = conn->tRecvBuf.Len();
     int32_t packetLen = 0;
-    switch (NPC_F_PVM_QXSP_FrameNext(data, len, &packetLen)) {
-      case NPC_D_PVM_DP_QXSP_FRAME_NEED_MORE:
-        return;
-      case NPC_D_PVM_DP_QXSP_FRAME_BAD_FLAG:
-        NPC_F_LOG_SR_WriteLog("NPC_F_PVM_QXSP_DoRecvProData dwPacketFlag error.", 2);
-        conn->tRecvBuf.Clear();
-        return;
-      case NPC_D_PVM_DP_QXSP_FRAME_BAD_LEN:
-        NPC_F_LOG_SR_WriteLog("NPC_F_PVM_QXSP_DoRecvProData iPacketLen error.", 2);
-        conn->tRecvBuf.Clear();
-        return;
-      case NPC_D_PVM_DP_QXSP_FRAME_TOO_LONG:
-        NPC_F_LOG_SR_WriteLog("NPC_F_PVM_QXSP_DoRecvProData iProRecvDataLen error.", 2);
-        conn->tRecvBuf.Clear();
-        return;
-      default:
-        break;
+    const int framed = NPC_F_PVM_QXSP_FrameNext(data, len, &packetLen);
+    if (framed == NPC_D_PVM_DP_QXSP_FRAME_NEED_MORE) return;
+    if (framed != NPC_D_PVM_DP_QXSP_FRAME_PACKET) {
+      switch (framed) {
+        case NPC_D_PVM_DP_QXSP_FRAME_BAD_FLAG:
+          NPC_F_LOG_SR_WriteLog("NPC_F_PVM_QXSP_DoRecvProData dwPacketFlag error.", 2);
+          break;
+        case NPC_D_PVM_DP_QXSP_FRAME_BAD_LEN:
+          NPC_F_LOG_SR_WriteLog("NPC_F_PVM_QXSP_DoRecvProData iPacketLen error.", 2);
+          break;
+        default:
+          NPC_F_LOG_SR_WriteLog("NPC_F_PVM_QXSP_DoRecvProData iProRecvDataLen error.", 2);
+          break;
+      }
+      Cam* cam = NPC_F_PVM_QXSP_RealplayCamera(conn);
+      if (!cam || framed == NPC_D_PVM_DP_QXSP_FRAME_TOO_LONG) conn->tRecvBuf.Clear();
+      if (!cam) return;
+      cam->bResync = 1;
+      cam->bGotIFrame = 0;
+      if (!NPC_F_PVM_QXSP_DoResync(conn, cam)) return;
+      continue;
     }
     NPC_F_PVM_QXSP_DoSingleProPacket(conn, data, packetLen);
     if (!ConnAlive(conn) || conn->dwLogicConnId != id) return;
@@ -367,6 +409,12 @@ void NPC_C_PVM_DP_QXSP_Protocol::NPC_F_PVM_QXSP_DoSingleProPacket(Conn* conn, co
     }
   }
   switch (h.usMsgFuncId) {
+    case NPC_D_PVM_DP_QXSP_PE_VIDEO_FRAME:
+      NPC_F_PVM_QXSP_DoMediaPacket_PE_VIDEO_FRAME(conn, pkt, len);
+      return;
+    case NPC_D_PVM_DP_QXSP_PE_AUDIO_FRAME:
+      NPC_F_PVM_QXSP_DoMediaPacket_PE_AUDIO_FRAME(conn, pkt, len);
+      return;
     case NPC_D_PVM_DP_QXSP_P0_HEARTBEAT:
       NPC_F_PVM_QXSP_DoProPacket_P0_HEARTBEAT(conn, pkt, len);
       return;
@@ -383,6 +431,24 @@ void NPC_C_PVM_DP_QXSP_Protocol::NPC_F_PVM_QXSP_DoSingleProPacket(Conn* conn, co
       return;
     case NPC_D_PVM_DP_QXSP_P1_CLAIM_CHANNEL:
       NPC_F_LOG_SR_ShowInfo("Recv QXSP Dev Message: Claim Channel Response Message.");
+      return;
+    case NPC_D_PVM_DP_QXSP_P2_REALPLAY_OPEN:
+      NPC_F_PVM_QXSP_DoProPacket_P2_REALPLAY_OPEN(conn, pkt, len, false);
+      return;
+    case NPC_D_PVM_DP_QXSP_P2_EX_REALPLAY_OPEN:
+      NPC_F_PVM_QXSP_DoProPacket_P2_REALPLAY_OPEN(conn, pkt, len, true);
+      return;
+    case NPC_D_PVM_DP_QXSP_P2_REALPLAY_CLOSE:
+      NPC_F_PVM_QXSP_DoProPacket_P2_REALPLAY_CLOSE(conn, pkt, len);
+      return;
+    case NPC_D_PVM_DP_QXSP_P2_FORCE_I_FRAME:
+    case NPC_D_PVM_DP_QXSP_P2_EX_REALPLAY_CLOSE:
+      return;  // answers nobody waits for
+    case NPC_D_PVM_DP_QXSP_P2_GET_VIDEO_QUALITY_CAP:
+      NPC_F_PVM_QXSP_DoProPacket_P2_GET_VIDEO_QUALITY_CAP(pkt, len);
+      return;
+    case NPC_D_PVM_DP_QXSP_P2_GET_VIDEO_QUALITY_LEVEL:
+      NPC_F_PVM_QXSP_DoProPacket_P2_GET_VIDEO_QUALITY_LEVEL(pkt, len);
       return;
     default:
       break;
@@ -762,7 +828,11 @@ void NPC_C_PVM_DP_QXSP_Protocol::NPC_F_PVM_QXSP_SendRespMsgToUp(uint32_t dwTrans
 // Flows and records.
 
 // Requests the order connection with the connect mode of the connect order and enters state 1.
+// An order connection the device still has (a device that said it was not logged in is logged
+// in again over a fresh one) is closed first, so that no connection is left without its record.
 int NPC_C_PVM_DP_QXSP_Protocol::NPC_F_PVM_QXSP_StartDevLoginFlow(Dev* dev) {
+  if (Conn* old = NPC_F_PVM_QXSP_OrderConn(dev)) FreeConn(old, true);
+  dev->dwOrderProTcpConnId = 0;
   Conn* conn = CreateConn(NPC_D_PVM_DP_QXSP_LOGIN_CONN_TYPE_ORDER, dev->iDevIndex, 0);
   if (!conn) return 0;
   NPC_S_PVM_DP_CONN_TARGET t;

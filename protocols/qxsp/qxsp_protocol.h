@@ -4,6 +4,9 @@
 // session time-outs, connection loss and recovery, and the translation of device result codes.
 // The wire format itself lives in qxsp_packet.h.
 //
+// Live view (realplay, media frames, the live-view control orders and the backlog defence) is
+// implemented in qxsp_live.cpp on the same class; its wire format lives in qxsp_live_packet.h.
+//
 // The engine creates the module with NPC_F_PVM_DP_QXSP_Create (or `new`), initialises it, hands
 // it the bus's QXSP encryption type with NPC_F_PVM_QXSP_SetEncryptType (which is also the option
 // byte offered in the version consult), and destroys it through this class after uninitialising.
@@ -13,7 +16,11 @@
 #include <atomic>
 #include <cstdint>
 
+#include <vector>
+
+#include "bus/pvm_records.h"
 #include "protocols/common/module_base.h"
+#include "protocols/qxsp/qxsp_live_packet.h"
 #include "protocols/qxsp/qxsp_packet.h"
 
 // The module's table entry: vendor id, name, capability flags and table sizes.
@@ -54,7 +61,39 @@ struct NPC_S_PVM_DP_QXSP_LOGIC_TCP_CONN_DATA : NPC_S_PVM_DP_LOGIC_CONN_BASE {
   int bSpareReady = 0;  // a spare connection (type 6) is established
 };
 
-struct NPC_S_PVM_DP_QXSP_CAMERA_DATA : NPC_S_PVM_DP_CAMERA_BASE {};
+// Camera work modes.
+constexpr int NPC_D_PVM_DP_QXSP_CAMERA_WORK_MODE_IDLE = 0;
+constexpr int NPC_D_PVM_DP_QXSP_CAMERA_WORK_MODE_REALPLAY = 1;
+
+// Realplay flow states.
+constexpr int NPC_D_PVM_DP_QXSP_REALPLAY_FLOW_STATE_IDLE = 0;
+constexpr int NPC_D_PVM_DP_QXSP_REALPLAY_FLOW_STATE_MEDIA_CONNECTING = 1;  // media connection requested
+constexpr int NPC_D_PVM_DP_QXSP_REALPLAY_FLOW_STATE_WAIT_OPEN_RESP = 2;    // open request sent
+constexpr int NPC_D_PVM_DP_QXSP_REALPLAY_FLOW_STATE_PLAYING = 3;
+constexpr int NPC_D_PVM_DP_QXSP_REALPLAY_FLOW_STATE_WAIT_CLOSE_RESP = 4;   // close request sent
+
+// Result codes of live-view refusals that are not module result codes of the bus table.
+constexpr int32_t NPC_D_PVM_DP_QXSP_ERRORCODE_QUALITY_NOT_SUPPORT = 205;    // video quality, old device
+constexpr int32_t NPC_D_PVM_DP_QXSP_ERRORCODE_ONLY_I_NOT_SUPPORT = 121;     // I-frame-only, old device
+
+// The reopen marker sent up after a cache clear: iMediaType 100 with this many zero bytes.
+constexpr int NPC_D_PVM_DP_QXSP_REOPEN_MARKER_LEN = 20;
+
+struct NPC_S_PVM_DP_QXSP_CAMERA_DATA : NPC_S_PVM_DP_CAMERA_BASE {
+  int iCameraWorkMode = 0;        // NPC_D_PVM_DP_QXSP_CAMERA_WORK_MODE_*
+  int iRealplayFlowState = 0;     // NPC_D_PVM_DP_QXSP_REALPLAY_FLOW_STATE_*, time in tConnStateTime
+  uint32_t dwMediaSessionId = 0;  // from the extended open answer
+  uint32_t dwCloseTransId = 0;    // the transaction of a close order waiting for the device
+  int bGotIFrame = 0;             // video goes up only from the first I-frame after open, switch, resync
+  NPC_S_MON_MEDIA_FRAME_HEAD tMediaFrameHead = {};  // rebuilt for every frame sent up
+  int iFrameRate = 0;             // last non-zero frame rate of a video packet
+  int iGop = 0;                   // frames between the last two I-frames
+  int64_t iAvgFrameSize = 0;      // bytes per frame over the last I-frame group
+  int64_t iFramesSinceI = 0;      // the running group
+  int64_t iBytesSinceI = 0;
+  int bResync = 0;                // the receive buffer must find a packet boundary before framing
+  int bCacheCleared = 0;          // a cache clear was requested on this media connection
+};
 
 struct NPC_S_PVM_DP_QXSP_DEV_DATA : NPC_S_PVM_DP_DEV_BASE<NPC_S_PVM_DP_QXSP_CAMERA_DATA> {
   ~NPC_S_PVM_DP_QXSP_DEV_DATA() override;
@@ -133,8 +172,10 @@ class NPC_C_PVM_DP_QXSP_Protocol final
   void NPC_F_PVM_QXSP_DoNetData_NET_TCP_DISCONNECT(const NPC_S_PVM_NET_MSG_VIEW& v);
   void NPC_F_PVM_QXSP_DoNetData_NET_SEND_DATA(const NPC_S_PVM_NET_MSG_VIEW& v);
   void NPC_F_PVM_QXSP_DoNetData_NET_REDIRECT_DATA(const NPC_S_PVM_NET_MSG_VIEW& v);
+  void NPC_F_PVM_QXSP_DoNetData_NET_RECV_MEDIA_FRAME(const NPC_S_PVM_NET_MSG_VIEW& v);
   void NPC_F_PVM_QXSP_DoOrderConnResult(Conn* conn, const NPC_S_PVM_NET_MSG_TCP_CONNECT& m, int32_t iResult);
   void NPC_F_PVM_QXSP_DoSpareConnResult(Conn* conn, int32_t iResult);
+  void NPC_F_PVM_QXSP_DoMediaConnResult(Conn* conn, int32_t iResult);
 
   // Received bytes and packets.
   void NPC_F_PVM_QXSP_DoRecvProData(Conn* conn);
@@ -142,6 +183,17 @@ class NPC_C_PVM_DP_QXSP_Protocol final
   void NPC_F_PVM_QXSP_DoProPacket_P0_HEARTBEAT(Conn* conn, const uint8_t* pkt, int len);
   void NPC_F_PVM_QXSP_DoProPacket_P1_VER_CONSULT_GET_TOKEN(Conn* conn, const uint8_t* pkt, int len);
   void NPC_F_PVM_QXSP_DoProPacket_P1_LOGIN(Conn* conn, const uint8_t* pkt, int len, bool bCustom);
+  void NPC_F_PVM_QXSP_DoProPacket_P2_REALPLAY_OPEN(Conn* conn, const uint8_t* pkt, int len, bool bExtended);
+  void NPC_F_PVM_QXSP_DoProPacket_P2_REALPLAY_CLOSE(Conn* conn, const uint8_t* pkt, int len);
+  void NPC_F_PVM_QXSP_DoProPacket_P2_GET_VIDEO_QUALITY_CAP(const uint8_t* pkt, int len);
+  void NPC_F_PVM_QXSP_DoProPacket_P2_GET_VIDEO_QUALITY_LEVEL(const uint8_t* pkt, int len);
+  void NPC_F_PVM_QXSP_DoMediaPacket_PE_VIDEO_FRAME(Conn* conn, const uint8_t* pkt, int len);
+  void NPC_F_PVM_QXSP_DoMediaPacket_PE_AUDIO_FRAME(Conn* conn, const uint8_t* pkt, int len);
+  // Live view on a realplay connection before framing: the backlog check against the engine's
+  // channel value, and the search for a packet boundary while resynchronising. False when the
+  // arrival must wait for more bytes before it can be framed.
+  void NPC_F_PVM_QXSP_CheckBacklog(Conn* conn, Cam* cam, uint32_t dwBacklog);
+  bool NPC_F_PVM_QXSP_DoResync(Conn* conn, Cam* cam);
 
   // Orders.
   void NPC_F_PVM_QXSP_DoOrderData_ORDER_CAMERA_CONNECT(uint8_t* msg, int len, const NPC_S_PVM_ORDER_MSG_VIEW& v);
@@ -150,6 +202,13 @@ class NPC_C_PVM_DP_QXSP_Protocol final
                                                                  const NPC_S_PVM_ORDER_MSG_VIEW& v);
   void NPC_F_PVM_QXSP_DoOrderData_ORDER_CAMERA_QUERY_CONN_MODE(uint8_t* msg, int len,
                                                                const NPC_S_PVM_ORDER_MSG_VIEW& v);
+  void NPC_F_PVM_QXSP_DoOrderData_ORDER_OPEN_REALPLAY(uint8_t* msg, int len, const NPC_S_PVM_ORDER_MSG_VIEW& v);
+  void NPC_F_PVM_QXSP_DoOrderData_ORDER_CLOSE_REALPLAY(uint8_t* msg, int len, const NPC_S_PVM_ORDER_MSG_VIEW& v);
+  void NPC_F_PVM_QXSP_DoOrderData_ORDER_FORCE_I_FRAME(const NPC_S_PVM_ORDER_MSG_VIEW& v);
+  void NPC_F_PVM_QXSP_DoOrderData_ORDER_SWITCH_CHANNEL(uint8_t* msg, int len, const NPC_S_PVM_ORDER_MSG_VIEW& v);
+  void NPC_F_PVM_QXSP_DoOrderData_ORDER_QUERY_CUR_CHSTREAMNO(uint8_t* msg, int len, const NPC_S_PVM_ORDER_MSG_VIEW& v);
+  // Orders 534, 535, 536, 592 and 593: a transaction on the order connection.
+  void NPC_F_PVM_QXSP_DoOrderData_LiveCtrl(uint8_t* msg, int len, const NPC_S_PVM_ORDER_MSG_VIEW& v);
 
   // Sending to the device.
   int NPC_F_PVM_QXSP_PRO_SendProDataToDev(Conn* conn, uint16_t usMsgFuncId, uint32_t dwTransId, const void* part1,
@@ -160,6 +219,11 @@ class NPC_C_PVM_DP_QXSP_Protocol final
   int NPC_F_PVM_QXSP_PRO_SendProData_P0_HEARTBEAT(Conn* conn);
   int NPC_F_PVM_QXSP_PRO_SendProData_P1_VER_CONSULT_GET_TOKEN(Conn* conn);
   int NPC_F_PVM_QXSP_PRO_SendProData_LOGIN(Dev* dev, Conn* conn, const char* sToken);
+  // The request that opens the camera's stream on its media connection: the extended form above
+  // version 0x0202.
+  int NPC_F_PVM_QXSP_PRO_SendProData_REALPLAY_OPEN(Dev* dev, Cam* cam, Conn* media);
+  int NPC_F_PVM_QXSP_PRO_SendProData_P2_REALPLAY_CLOSE(Dev* dev, Conn* media, uint32_t dwTransId, int iChNo,
+                                                       int iStreamNo);
   // Answers the transaction a result-only response names.
   void NPC_F_PVM_QXSP_SendRespMsgToUp(uint32_t dwTransId, uint8_t ucResult, const char* sOpName);
 
@@ -169,6 +233,26 @@ class NPC_C_PVM_DP_QXSP_Protocol final
   // A media connection (type 3, 4 or 5) bound to a camera: requested with the camera's transport
   // mode in the connect flags' mode bits, and recorded as the camera's dwMediaProTcpConnId.
   Conn* NPC_F_PVM_QXSP_StartMediaConn(Dev* dev, Cam* cam, int iType);
+  // Live view: the realplay flow from an open order (a spare connection taken over, or a new
+  // media connection), and its end (the media connection closed, states back to 0, a close order
+  // still waiting answered 0).
+  int NPC_F_PVM_QXSP_StartCameraRealplayFlow(Dev* dev, Cam* cam, int64_t now);
+  void NPC_F_PVM_QXSP_StopCameraRealplayFlow(Dev* dev, Cam* cam, bool bTellEngine);
+  void NPC_F_PVM_QXSP_SetRealplayState(Cam* cam, int iState, int64_t now);
+  // The camera a realplay connection serves, or null.
+  Cam* NPC_F_PVM_QXSP_RealplayCamera(const Conn* conn, Dev** outDev = nullptr) const;
+  // ORDER_MEDIA_DATA up: the notice is built in the module's media buffer, the frame data copied
+  // once behind its head. BeginMediaData gives room for n data bytes there (null when memory runs
+  // out) for a caller that converts straight into the notice; EndMediaData sends it.
+  int NPC_F_PVM_QXSP_SendMediaDataToUp(Cam* cam, const NPC_S_MON_MEDIA_FRAME_HEAD& head, const uint8_t* data,
+                                      int64_t len);
+  uint8_t* NPC_F_PVM_QXSP_BeginMediaData(int64_t n);
+  int NPC_F_PVM_QXSP_EndMediaData(Cam* cam, const NPC_S_MON_MEDIA_FRAME_HEAD& head, int64_t n);
+  // The empty frame with iFrameFlag 2 that makes the player drop what it holds.
+  int NPC_F_PVM_QXSP_SendEndFrameToUpApp(Cam* cam);
+  // Converts an audio frame and sends it up (the conversion writes straight into the notice).
+  void NPC_F_PVM_QXSP_SendAudioToUp(Cam* cam, NPC_S_MON_MEDIA_FRAME_HEAD* head, int conv, const uint8_t* data,
+                                    int64_t len);
   void NPC_F_PVM_QXSP_SetLoginState(Dev* dev, int iState, int64_t now);
   // Answers every camera of the device that waits for the login with iResult and moves it to
   // connected (iResult 0) or idle.
@@ -182,6 +266,7 @@ class NPC_C_PVM_DP_QXSP_Protocol final
   void NPC_F_PVM_QXSP_DoCameraTimer(Dev* dev, Cam* cam, int64_t now);
 
   std::atomic<uint8_t> m_ucConsultOption{0};
+  std::vector<uint8_t> m_tMediaMsg;  // ORDER_MEDIA_DATA under construction, reused frame after frame
 
   // Tests reach the private flows that later features start (media connections, transactions).
   friend class NPC_C_PVM_DP_QXSP_TestPeer;
