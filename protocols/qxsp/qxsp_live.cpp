@@ -92,7 +92,7 @@ int Self::NPC_F_PVM_QXSP_StartCameraRealplayFlow(Dev* dev, Cam* cam, int64_t now
     cam->dwMediaProTcpConnId = spare->dwLogicConnId;
     cam->iCameraWorkMode = NPC_D_PVM_DP_QXSP_CAMERA_WORK_MODE_REALPLAY;
     NPC_F_LOG_SR_ShowInfoF("Switch QXSP Dev Spare to Media CHannel Success [0]   %.8x ", spare->dwLogicConnId);
-    if (!NPC_F_PVM_QXSP_PRO_SendProData_REALPLAY_OPEN(dev, cam, spare)) {
+    if (!NPC_F_PVM_QXSP_PRO_SendProData_P2_REALPLAY_OPEN(dev, cam, spare)) {
       NPC_F_PVM_QXSP_StopCameraRealplayFlow(dev, cam, true);
       return 0;
     }
@@ -146,8 +146,8 @@ void Self::NPC_F_PVM_QXSP_DoMediaConnResult(Conn* conn, int32_t iResult) {
     NPC_F_PVM_QXSP_StopCameraRealplayFlow(dev, cam, false);
     return;
   }
-  if (!NPC_F_PVM_QXSP_PRO_SendProData_REALPLAY_OPEN(dev, cam, conn)) {
-    NPC_F_LOG_SR_WriteLog("NPC_F_PVM_QXSP_DoNetData_NET_TCP_CONNECT NPC_F_PVM_QXSP_PRO_SendProData_REALPLAY_OPEN fail.", 2);
+  if (!NPC_F_PVM_QXSP_PRO_SendProData_P2_REALPLAY_OPEN(dev, cam, conn)) {
+    NPC_F_LOG_SR_WriteLog("NPC_F_PVM_QXSP_DoNetData_NET_TCP_CONNECT NPC_F_PVM_QXSP_PRO_SendProData_P2_REALPLAY_OPEN fail.", 2);
     AnswerPending(&cam->tRequ, NPC_D_PVM_ERRORCODE_SYSTEM_ERROR);
     NPC_F_PVM_QXSP_StopCameraRealplayFlow(dev, cam, true);
     return;
@@ -158,7 +158,7 @@ void Self::NPC_F_PVM_QXSP_DoMediaConnResult(Conn* conn, int32_t iResult) {
 // ---------------------------------------------------------------------------------------------
 // Requests to the device.
 
-int Self::NPC_F_PVM_QXSP_PRO_SendProData_REALPLAY_OPEN(Dev* dev, Cam* cam, Conn* media) {
+int Self::NPC_F_PVM_QXSP_PRO_SendProData_P2_REALPLAY_OPEN(Dev* dev, Cam* cam, Conn* media) {
   const uint16_t ch = static_cast<uint16_t>(cam->iChNo);
   const uint16_t stream = static_cast<uint16_t>(cam->iStreamNo);
   if (dev->usProVersion > NPC_D_PVM_DP_QXSP_VER_0202) {

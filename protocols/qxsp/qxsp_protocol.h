@@ -221,7 +221,7 @@ class NPC_C_PVM_DP_QXSP_Protocol final
   int NPC_F_PVM_QXSP_PRO_SendProData_LOGIN(Dev* dev, Conn* conn, const char* sToken);
   // The request that opens the camera's stream on its media connection: the extended form above
   // version 0x0202.
-  int NPC_F_PVM_QXSP_PRO_SendProData_REALPLAY_OPEN(Dev* dev, Cam* cam, Conn* media);
+  int NPC_F_PVM_QXSP_PRO_SendProData_P2_REALPLAY_OPEN(Dev* dev, Cam* cam, Conn* media);
   int NPC_F_PVM_QXSP_PRO_SendProData_P2_REALPLAY_CLOSE(Dev* dev, Conn* media, uint32_t dwTransId, int iChNo,
                                                        int iStreamNo);
   // Answers the transaction a result-only response names.
