@@ -478,7 +478,7 @@ TEST_F(CameraTest, DeviceCloseEndsTheSessionAndTheCameraConnectsAndPlaysAgain) {
   ASSERT_TRUE(eventually([&] { return cam->NPC_F_MPI_MON_Camera_GetState() == 3; }));
   EXPECT_EQ(cam->NPC_F_MPI_MON_Camera_GetDisconnectCause(), NPC_D_MPI_MON_CAMERA_DISCAUSE_DEV_DISCONNECT);
   EXPECT_EQ(cam->NPC_F_MPI_MON_Camera_GetPlayState(), NPC_D_MPI_MON_CAMERA_PLAY_STATE_STOP);
-  EXPECT_TRUE(log.contains("The camera is disconnected!"));
+  EXPECT_TRUE(log.waitFor("The camera is disconnected!", 5000));
   EXPECT_EQ(cam->NPC_F_MPI_MON_Camera_Play(0, 0, 0), 107);
 
   // Reconnect from state 3: the registration is kept, the session is fresh.
@@ -623,9 +623,10 @@ TEST_F(CameraTest, LiveViewWithoutAnyFrameTimesOutAfterTwentyNineSeconds) {
   ASSERT_TRUE(eventually([&] { return cam->NPC_F_MPI_MON_Camera_GetState() == 3; }));
   EXPECT_EQ(cam->NPC_F_MPI_MON_Camera_GetDisconnectCause(), NPC_D_MPI_MON_CAMERA_DISCAUSE_MEDIA_TIMEOUT);
   EXPECT_EQ(cam->NPC_F_MPI_MON_Camera_GetPlayState(), NPC_D_MPI_MON_CAMERA_PLAY_STATE_STOP);
+  // The lines follow the state change on the engine thread. Connect mode 0: no address is read
+  // from the connect parameters.
+  EXPECT_TRUE(log.waitFor("Long time did not receive the media data! []-[0]", 5000));
   EXPECT_TRUE(log.contains("NPC_F_MPI_MON_Camera_PR_DoTimer media data time out."));
-  // Connect mode 0: the address is not read from the connect parameters.
-  EXPECT_TRUE(log.contains("Long time did not receive the media data! []-[0]"));
   // Stop after the time-out returns the camera to state 2.
   EXPECT_EQ(cam->NPC_F_MPI_MON_Camera_Stop(kCallTimeoutMs), 107);
   EXPECT_EQ(cam->NPC_F_MPI_MON_Camera_GetState(), NPC_D_MPI_MON_CAMERA_STATE_CONNECTED);
@@ -652,7 +653,7 @@ TEST_F(CameraTest, SilenceAfterTheFirstFrameTimesOutAfterFifteenSeconds) {
   ASSERT_TRUE(eventually([&] { return cam->NPC_F_MPI_MON_Camera_GetState() == 3; }));
   EXPECT_EQ(cam->NPC_F_MPI_MON_Camera_GetDisconnectCause(), NPC_D_MPI_MON_CAMERA_DISCAUSE_MEDIA_TIMEOUT);
   // Connect mode 2: the device's address and port from the connect parameters, no password.
-  EXPECT_TRUE(log.contains("Long time did not receive the media data! [127.0.0.1]-[5000]"));
+  EXPECT_TRUE(log.waitFor("Long time did not receive the media data! [127.0.0.1]-[5000]", 5000));
   for (const auto& l : log.lines()) EXPECT_EQ(l.text.find("s3cr3tpw"), std::string::npos) << l.text;
 }
 
