@@ -61,7 +61,9 @@ class NPC_C_VPI_NXTP_Camera : public NPC_I_MPI_MON_Camera {
                         const char* customFlagText, int customFlagValue, const char* connectParameterText,
                         int languageFlag, int callTimeoutMs, int waitMediaStreamTimeout);
   // Disconnects, then releases the lists and the download work data and any registration left.
-  ~NPC_C_VPI_NXTP_Camera();
+  // Virtual here (not in the interface, whose slots stay the 94 operations) so that a class
+  // built on this one is destroyed whole.
+  virtual ~NPC_C_VPI_NXTP_Camera();
 
   // The client flag that the connect order carries; the creator sets it from the client
   // environment (0 when there is none) before connecting.
