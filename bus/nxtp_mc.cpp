@@ -25,8 +25,6 @@ namespace {
 constexpr int kLogBufSize = 4096;
 // How long the stop gives the loop to log off from the server before it ends the thread.
 constexpr int kQuitLogoffWaitMs = 200;
-// How long the stop waits for the work thread to end.
-constexpr int kThreadExitWaitMs = 5000;
 // Random picks of the local UDP port tried before giving up (a picked port may be taken).
 constexpr int kRandomUdpPortTries = 8;
 
@@ -69,8 +67,15 @@ int startNetServer(NPC_H_NXTP_MC bus) {
     NPC_F_LOG_SR_WriteLog("NPC_F_NXTP_MC_StartNetServer NPC_F_NETCOM_StartUdpListen fail.", 2);
     return 0;
   }
-  // The main UDP port's network port record and the reliable UDP module join here, with the
-  // connection tables and the reliable UDP layer.
+  bus->pConnTables = NPC_F_NXTP_CONN_CreateTables();
+  const NPC_S_NXTP_CONN_CONTEXT ctx = NPC_F_NXTP_MC_ConnContext(bus, NPC_F_SYS_GetTickCount64());
+  if (!bus->pConnTables || !NPC_F_NXTP_MC_CreateNetPortData(bus->pConnTables, &ctx, bus->dwUdpPortId, 1,
+                                                             NPC_D_NXTP_PORT_KIND_MAIN_UDP,
+                                                             NPC_D_NXTP_PORT_STATE_CONNECTED)) {
+    NPC_F_LOG_SR_WriteLog("NPC_F_NXTP_MC_StartNetServer NPC_F_NXTP_MC_CreateNetPortData fail.", 2);
+    return 0;
+  }
+  // The reliable UDP module joins here with the reliable UDP layer.
   return 1;
 }
 
@@ -179,6 +184,9 @@ void NPC_F_NXTP_MC_StopProtocolBusServer(NPC_H_NXTP_MC bus) {
     NPC_F_NETCOM_CloseNetServer(net);
     bus->dwUdpPortId = 0;
   }
+  // The socket engine has closed every socket; the records go without a word to the modules.
+  NPC_F_NXTP_CONN_DestroyTables(bus->pConnTables);
+  bus->pConnTables = nullptr;
   // The reliable UDP module, the inner-network search and the network check server stop here
   // once they exist.
   NPC_F_NXTP_MC_UninitVendorModule(bus);

@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "bus/nxtp_mc.h"
+#include "conn/nxtp_conn.h"
 #include "net/netcom.h"
 
 // One registered module.
@@ -78,6 +79,8 @@ struct NPC_S_NXTP_MCSERVER_DATA {
   NPC_H_NETCOM hNetcom;
   uint32_t dwUdpPortId;
   int iClockHookId;
+  // The connection tables (network ports, device and logical connections): work thread only.
+  NPC_S_NXTP_CONN_TABLES* pConnTables;
 
   // Work thread. bInNetWait is set while the loop looks at its queues and waits on its sockets,
   // so a producer wakes it only then: the producer posts under the queue's mutex and reads the
@@ -89,6 +92,10 @@ struct NPC_S_NXTP_MCSERVER_DATA {
   std::atomic<int> iQuitState;
   void* hQuitDoneEvent;   // set when the loop has done the server disconnect (quit state 2)
   int64_t qwNextSecondTick;  // monotonic tick at which the next once-a-second step is due
+  // The pass's one reading of the tick, taken when the pass first needs it (after its socket
+  // wait) and shared by its socket events, module messages and timer step.
+  int64_t qwPassTick;
+  bool bPassTickRead;
 
   // Server login.
   std::atomic<int> iLoginServerOver;
@@ -122,6 +129,10 @@ void NPC_F_NXTP_MC_WPVM_DoVendorProtEvent(NPC_H_NXTP_MC bus, int eventKind, uint
                                           int len);
 // The socket event engine's callback (work thread, inside the socket pass).
 void NPC_F_NXTP_MC_NETCOM_EventCallback(void* user, const char* event, int eventLen);
+// The context the connection tables get: the socket engine, delivery to the modules, the tick.
+NPC_S_NXTP_CONN_CONTEXT NPC_F_NXTP_MC_ConnContext(NPC_H_NXTP_MC bus, int64_t nowTick);
+// The current pass's tick (read once per pass; work thread).
+int64_t NPC_F_NXTP_MC_PassTick(NPC_H_NXTP_MC bus);
 // True on the work thread of this engine.
 bool NPC_F_NXTP_MC_IsWorkThread(NPC_H_NXTP_MC bus);
 // Wakes the work thread's socket wait (any thread).

@@ -29,6 +29,8 @@ thread_local NPC_H_NXTP_MC t_pWorkBus = nullptr;
 constexpr int kProEventHeadLen = 8;
 // The drains' buffer is kept between passes up to this size and freed when a pass needed more.
 constexpr int kDrainBufKeepCap = 256 * 1024;
+// How long the stop waits for the work thread to end.
+constexpr int kThreadExitWaitMs = 5000;
 // A module's own thread keeps its scratch buffer for the event copy up to this size.
 constexpr size_t kScratchKeepCap = 1024 * 1024;
 
@@ -38,7 +40,8 @@ int computeNetWait(NPC_H_NXTP_MC bus) {
   if (NPC_F_TOOLS_QUEUE_GetCount(bus->pNetDataQueue) > 0 || NPC_F_TOOLS_QUEUE_GetCount(bus->pMsgQueue) > 0 ||
       NPC_F_TOOLS_QUEUE_GetCount(bus->pProEventQueue) > 0)
     return 0;
-  const int64_t untilSecond = bus->qwNextSecondTick - NPC_F_SYS_GetTickCount64();
+  // The previous pass read the tick in its timer step, just before this.
+  const int64_t untilSecond = bus->qwNextSecondTick - bus->qwPassTick;
   if (untilSecond <= 0) return 0;
   return static_cast<int>(std::min<int64_t>(untilSecond, NPC_D_NXTP_MC_NET_WAIT_MS));
 }
@@ -57,10 +60,15 @@ void drainQueue(NPC_H_NXTP_MC bus, void* queue, Handle handle) {
   }
 }
 
-// One socket event for the engine's socket-event dispatch (work thread).
-void dispatchNetEvent(NPC_H_NXTP_MC, const char*, int) {
-  // The main UDP port's datagrams and the device connections' events are handled here once the
-  // connection tables exist; until then no socket of the engine produces events that matter.
+// One socket event for the connection tables (work thread).
+void dispatchNetEvent(NPC_H_NXTP_MC bus, const char* event, int len) {
+  const NPC_S_NXTP_CONN_CONTEXT ctx = NPC_F_NXTP_MC_ConnContext(bus, NPC_F_NXTP_MC_PassTick(bus));
+  NPC_F_NXTP_CONN_DoNetEvent(bus->pConnTables, &ctx, event, len);
+}
+
+// Delivery of a network message to a module, for the connection tables.
+int sendNetDataToProtocol(void* user, uint32_t vendorId, unsigned char* msg, int len) {
+  return NPC_F_NXTP_MC_SendNetDataToProtocol(static_cast<NPC_H_NXTP_MC>(user), vendorId, msg, len);
 }
 
 // Answers a server order in place with iResult and hands it up.
@@ -102,7 +110,24 @@ int doServerOrder(NPC_H_NXTP_MC bus, unsigned char* msg, int len, const NPC_S_PV
 
 // --- Thread ------------------------------------------------------------------------------------
 
+NPC_S_NXTP_CONN_CONTEXT NPC_F_NXTP_MC_ConnContext(NPC_H_NXTP_MC bus, int64_t nowTick) {
+  NPC_S_NXTP_CONN_CONTEXT ctx{};
+  ctx.hNetcom = bus->hNetcom;
+  ctx.pfnSendNetDataToProtocol = &sendNetDataToProtocol;
+  ctx.pUser = bus;
+  ctx.qwNowTick = nowTick;
+  return ctx;
+}
+
 bool NPC_F_NXTP_MC_IsWorkThread(NPC_H_NXTP_MC bus) { return bus && t_pWorkBus == bus; }
+
+int64_t NPC_F_NXTP_MC_PassTick(NPC_H_NXTP_MC bus) {
+  if (!bus->bPassTickRead) {
+    bus->qwPassTick = NPC_F_SYS_GetTickCount64();
+    bus->bPassTickRead = true;
+  }
+  return bus->qwPassTick;
+}
 
 void NPC_F_NXTP_MC_WakeUp(NPC_H_NXTP_MC bus) {
   if (!bus) return;
@@ -120,6 +145,7 @@ void NPC_F_NXTP_MC_WakeUpForQueue(NPC_H_NXTP_MC bus) {
 int NPC_F_NXTP_MC_StartThread(NPC_H_NXTP_MC bus) {
   bus->iRunFlag = 1;
   bus->qwNextSecondTick = NPC_F_SYS_GetTickCount64();
+  bus->qwPassTick = bus->qwNextSecondTick;
   bus->hThread = NPC_F_THREAD_CreateThread(&NPC_F_NXTP_MC_ThreadWork, bus);
   if (!bus->hThread) {
     bus->iRunFlag = 0;
@@ -133,7 +159,7 @@ void NPC_F_NXTP_MC_QuitThread(NPC_H_NXTP_MC bus) {
   if (!bus->hThread) return;
   bus->iRunFlag = 0;
   NPC_F_NXTP_MC_WakeUp(bus);
-  NPC_F_THREAD_WaitExitThread(bus->hThread, 5000);
+  NPC_F_THREAD_WaitExitThread(bus->hThread, kThreadExitWaitMs);
   bus->hThread = nullptr;
 }
 
@@ -143,7 +169,9 @@ void NPC_F_NXTP_MC_ThreadWork(void* arg) {
   t_pWorkBus = bus;
   while (bus->iRunFlag.load()) {
     bus->bInNetWait.store(true);
-    NPC_F_NETCOM_DoNetEvent(bus->hNetcom, computeNetWait(bus));
+    const int waitMs = computeNetWait(bus);
+    bus->bPassTickRead = false;
+    NPC_F_NETCOM_DoNetEvent(bus->hNetcom, waitMs);
     bus->bInNetWait.store(false);
     NPC_F_NXTP_MC_DoNetDataQueue(bus);
     NPC_F_NXTP_MC_DoMsgQueue(bus);
@@ -225,13 +253,14 @@ void NPC_F_NXTP_MC_SendDataToUpApp(NPC_H_NXTP_MC bus, unsigned char* msg, int le
 
 // Order messages (event kind other than 0) go up unchanged; network messages go to their
 // handlers by code.
-void NPC_F_NXTP_MC_WPVM_DoVendorProtEvent(NPC_H_NXTP_MC bus, int eventKind, uint32_t, unsigned char* msg, int len) {
+void NPC_F_NXTP_MC_WPVM_DoVendorProtEvent(NPC_H_NXTP_MC bus, int eventKind, uint32_t vendorId, unsigned char* msg,
+                                          int len) {
   if (eventKind != NPC_D_PVM_EVENT_TYPE_NET_DATA) {
     NPC_F_NXTP_MC_SendDataToUpApp(bus, msg, len);
     return;
   }
-  // The modules' network messages (connect, disconnect, send, clear cache, media mode switch)
-  // are handled here once the connection tables exist.
+  const NPC_S_NXTP_CONN_CONTEXT ctx = NPC_F_NXTP_MC_ConnContext(bus, NPC_F_NXTP_MC_PassTick(bus));
+  NPC_F_NXTP_CONN_DoProtNetMsg(bus->pConnTables, &ctx, vendorId, msg, len);
 }
 
 // --- Callbacks into the engine -------------------------------------------------------------------
@@ -290,20 +319,22 @@ void NPC_F_NXTP_MC_NETCOM_EventCallback(void* user, const char* event, int event
 // Runs on every pass. The clock is read once; the once-a-second step follows the monotonic
 // tick, so a wall-clock step backwards never stops it.
 void NPC_F_NXTP_MC_DoTimer(NPC_H_NXTP_MC bus) {
-  const int64_t now = NPC_F_SYS_GetTickCount64();
-  // 1. The reliable UDP timer, 2. the server connection timer and 3. the device connections'
-  //    timers run here once they exist.
+  const int64_t now = NPC_F_NXTP_MC_PassTick(bus);
+  const NPC_S_NXTP_CONN_CONTEXT ctx = NPC_F_NXTP_MC_ConnContext(bus, now);
+  // 1. The reliable UDP timer and 2. the server connection timer run here once they exist.
+  // 3. The device connections: their timers and the delayed close of logical connections.
+  NPC_F_NXTP_CONN_DoTimer(bus->pConnTables, &ctx);
   // 4. Every module's timer, in table order.
   for (int i = 0; i < bus->iVendorNum; ++i) {
     NPC_S_NXTP_VENDOR_DATA* v = bus->pVendorTable[i];
     if (v && v->pVendorProtObj) v->pVendorProtObj->NPC_F_PVM_Timer();
   }
-  // 5. Once a second: the second-tick callback (then the connect time-outs of the connection
-  //    tables).
+  // 5. Once a second: the second-tick callback, then the connect time-outs.
   if (now >= bus->qwNextSecondTick) {
     bus->qwNextSecondTick += 1000;
     if (bus->qwNextSecondTick <= now) bus->qwNextSecondTick = now + 1000;
     if (bus->fnSecondCallback) bus->fnSecondCallback(bus->pSecondUser);
+    NPC_F_NXTP_CONN_DoSecondTimer(bus->pConnTables, &ctx);
   }
   // 6. A requested quit: log off from the server (once the server login exists), then state 2.
   if (bus->iQuitState.load() == NPC_D_NXTP_MC_QUIT_STATE_REQUESTED) {

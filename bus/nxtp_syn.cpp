@@ -820,6 +820,8 @@ int NPC_F_NXTP_SYN_WaitLoginServerState(NPC_H_NXTP_SYN syn, int timeoutMs) {
   for (int i = 0; i < tries; ++i) {
     if (NPC_F_NXTP_CheckIfLoginServerOver(syn->hBus)) return 1;
     NPC_F_NXTP_MC_WaitLoginServerOver(syn->hBus, kLoginAskIntervalMs);
+    Lock lk(syn->hMutex);
+    if (syn->bClosing) return 0;  // the layer is being destroyed: stop asking
   }
   return 0;
 }
