@@ -639,7 +639,9 @@ TEST_F(CameraTest, SilenceAfterTheFirstFrameTimesOutAfterFifteenSeconds) {
   cam->iConnectMode = NPC_D_MPI_MON_CONNECT_MODE_P2P;
   connectAndPlay();
   sendFrame(0, 1, {1});
-  ASSERT_NE(cam->NPC_F_MPI_MON_Camera_GetMediaFrameFromQueue(5000), nullptr);
+  NPC_S_MPI_MON_MEDIA_FRAME* first = cam->NPC_F_MPI_MON_Camera_GetMediaFrameFromQueue(5000);
+  ASSERT_NE(first, nullptr);
+  cam->NPC_F_MPI_MON_Camera_ReleaseFrameData(first);
   clock.advance(14000);
   settle();
   EXPECT_EQ(cam->NPC_F_MPI_MON_Camera_GetState(), NPC_D_MPI_MON_CAMERA_STATE_CONNECTED);
