@@ -1,12 +1,19 @@
 // korvenctl run as a program: the help text names every option, bad arguments end with exit
-// code 2 and one line naming the problem, an output file that cannot be written ends with 1, and
-// nothing it prints ever carries the password of the connect-parameter string.
+// code 2 and one line naming the problem, an output file that cannot be written ends with 1, a
+// wrong password (against the QXSP device simulator) ends with 4 and a refused connection with 3,
+// each with the camera's error text, and nothing it prints ever carries the password of the
+// connect-parameter string.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "run_program.h"
+#include "sim_process.h"
 
 namespace {
 
@@ -65,6 +72,46 @@ TEST(Korvenctl, OutputThatCannotBeWrittenEndsWithOne) {
     EXPECT_EQ(r.exitCode, 1) << opt;
     EXPECT_NE(r.err.find("cannot write /nonexistent-dir/x/live.out"), std::string::npos) << r.err;
   }
+}
+
+// A loopback port on which nothing listens: bound, then closed again.
+unsigned short closedPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  unsigned short port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+    port = ntohs(a.sin_port);
+  }
+  close(fd);
+  return port;
+}
+
+std::string conn(unsigned short port, const std::string& pwd) {
+  return "VendorId=1009,DevIp=127.0.0.1,DevPort=" + std::to_string(port) + ",DevUserName=admin,DevUserPwd=" + pwd +
+         ",DevChNo=0,DevStreamNo=0";
+}
+
+TEST(Korvenctl, WrongPasswordEndsWithFourAndTheCamerasText) {
+  korven_test::SimProcess sim("sim.qxsp_device", {"--port", "0"});
+  ASSERT_TRUE(sim.ok());
+  const ProgramResult r = korvenctl({"live", "--conn", conn(sim.port(), "pw-do-not-print"), "--timeout", "5000"});
+  EXPECT_EQ(r.exitCode, 4);
+  EXPECT_NE(r.err.find("korvenctl: connect failed: Connect camera: pwd error. [camera error 102]"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("pw-do-not-print"), std::string::npos);
+  EXPECT_EQ(r.out.find("pw-do-not-print"), std::string::npos);
+}
+
+TEST(Korvenctl, RefusedConnectionEndsWithThree) {
+  const unsigned short port = closedPort();
+  ASSERT_NE(port, 0);
+  const ProgramResult r = korvenctl({"live", "--conn", conn(port, "admin123"), "--timeout", "5000"});
+  EXPECT_EQ(r.exitCode, 3);
+  EXPECT_NE(r.err.find("Connect camera: Network connection failure."), std::string::npos) << r.err;
 }
 
 }  // namespace
