@@ -203,6 +203,22 @@ NPC_H_NXTP_MC NPC_F_NXTP_CreateProtocolBusServer(unsigned short localUdpPort, co
                                                  int localUdpMode, NPC_F_NXTP_UPPER_CALLBACK upperCallback,
                                                  void* upperUser, NPC_F_NXTP_SECOND_CALLBACK secondCallback,
                                                  void* secondUser, int transVersion, int encryptType) {
+  NPC_S_NXTP_CREATE_PARAM p = NPC_F_NXTP_MakeCreateParam(
+      localUdpPort, serverIpaddr, serverPort, p2pSrvIpaddr, p2pSrvPort, clientIdent, busValue1, busValue2, userId,
+      userValue, userText, connectSpecServer, skipNetCheck, localUdpMode, transVersion, encryptType);
+  p.fnUpperCallback = upperCallback;
+  p.pUpperUser = upperUser;
+  p.fnSecondCallback = secondCallback;
+  p.pSecondUser = secondUser;
+  return NPC_F_NXTP_CreateProtocolBusServerEx(&p);
+}
+
+NPC_S_NXTP_CREATE_PARAM NPC_F_NXTP_MakeCreateParam(unsigned short localUdpPort, const char* serverIpaddr,
+                                                   unsigned short serverPort, const char* p2pSrvIpaddr,
+                                                   unsigned short p2pSrvPort, const char* clientIdent, int busValue1,
+                                                   int busValue2, const char* userId, int userValue,
+                                                   const char* userText, int connectSpecServer, int skipNetCheck,
+                                                   int localUdpMode, int transVersion, int encryptType) {
   NPC_S_NXTP_CREATE_PARAM p{};
   p.usLocalUdpPort = localUdpPort;
   p.sServerIpaddr = serverIpaddr;
@@ -218,13 +234,9 @@ NPC_H_NXTP_MC NPC_F_NXTP_CreateProtocolBusServer(unsigned short localUdpPort, co
   p.iConnectSpecServer = connectSpecServer;
   p.iSkipNetCheck = skipNetCheck;
   p.iLocalUdpMode = localUdpMode;
-  p.fnUpperCallback = upperCallback;
-  p.pUpperUser = upperUser;
-  p.fnSecondCallback = secondCallback;
-  p.pSecondUser = secondUser;
   p.iTransVersion = transVersion;
   p.iEncryptType = encryptType;
-  return NPC_F_NXTP_CreateProtocolBusServerEx(&p);
+  return p;
 }
 
 // Allocates and zeroes the record, copies the parameters, starts the engine. On a failed start

@@ -126,6 +126,14 @@ NPC_H_NXTP_MC NPC_F_NXTP_CreateProtocolBusServer(unsigned short localUdpPort, co
                                                  void* secondUser, int transVersion, int encryptType);
 // The same from a parameter record (which also names the module table and the server order link).
 NPC_H_NXTP_MC NPC_F_NXTP_CreateProtocolBusServerEx(const NPC_S_NXTP_CREATE_PARAM* param);
+// Fills the creation record from the positional parameters that the engine and the call layer
+// both take (callbacks, module table and server link are left zero for the caller to set).
+NPC_S_NXTP_CREATE_PARAM NPC_F_NXTP_MakeCreateParam(unsigned short localUdpPort, const char* serverIpaddr,
+                                                   unsigned short serverPort, const char* p2pSrvIpaddr,
+                                                   unsigned short p2pSrvPort, const char* clientIdent, int busValue1,
+                                                   int busValue2, const char* userId, int userValue,
+                                                   const char* userText, int connectSpecServer, int skipNetCheck,
+                                                   int localUdpMode, int transVersion, int encryptType);
 // Stops the engine (log-off, work thread, sockets, modules, queues) and frees it.
 void NPC_F_NXTP_DestroyProtocolBusServer(NPC_H_NXTP_MC bus);
 

@@ -433,25 +433,11 @@ NPC_H_NXTP_SYN NPC_F_NXTP_SYN_CreateProtocolBusServer(unsigned short localUdpPor
                                                       int skipNetCheck, int localUdpMode,
                                                       NPC_F_NXTP_UPPER_CALLBACK upperCallback, void* upperUser,
                                                       int transVersion, int encryptType) {
-  NPC_S_NXTP_CREATE_PARAM p{};
-  p.usLocalUdpPort = localUdpPort;
-  p.sServerIpaddr = serverIpaddr;
-  p.usServerPort = serverPort;
-  p.sP2pSrvIpaddr = p2pSrvIpaddr;
-  p.usP2pSrvPort = p2pSrvPort;
-  p.sClientIdent = clientIdent;
-  p.iBusValue1 = busValue1;
-  p.iBusValue2 = busValue2;
-  p.sUserId = userId;
-  p.iUserValue = userValue;
-  p.sUserText = userText;
-  p.iConnectSpecServer = connectSpecServer;
-  p.iSkipNetCheck = skipNetCheck;
-  p.iLocalUdpMode = localUdpMode;
+  NPC_S_NXTP_CREATE_PARAM p = NPC_F_NXTP_MakeCreateParam(
+      localUdpPort, serverIpaddr, serverPort, p2pSrvIpaddr, p2pSrvPort, clientIdent, busValue1, busValue2, userId,
+      userValue, userText, connectSpecServer, skipNetCheck, localUdpMode, transVersion, encryptType);
   p.fnUpperCallback = upperCallback;
   p.pUpperUser = upperUser;
-  p.iTransVersion = transVersion;
-  p.iEncryptType = encryptType;
   return NPC_F_NXTP_SYN_CreateProtocolBusServerEx(&p);
 }
 

@@ -178,7 +178,11 @@ TEST_F(QxspE2E, DeviceGoingSilentGivesTheDisconnectNotice) {
   korven_test::FakeClock clock;
   start({});
   ASSERT_EQ(up_.waitAnswer(connect(0x10001, param(0)), kWaitMs), 0);
-  // The device beats once and the module answers: keep-alive runs both ways.
+  // The module beats at once after the login and the device answers it; then the device beats
+  // and the module answers: keep-alive runs both ways. The device sends its beat after its
+  // answer on the same connection, so once the module's answer to the beat is back, the
+  // module has also taken the device's answer and nothing refreshes its receive time later.
+  ASSERT_TRUE(sim_->waitFor("HB 1", kWaitMs));
   ASSERT_TRUE(sim_->command("{\"cmd\": \"beat\"}"));
   ASSERT_TRUE(sim_->waitFor("HBR 1", kWaitMs));
   ASSERT_TRUE(sim_->command("{\"cmd\": \"silent\", \"on\": true}"));

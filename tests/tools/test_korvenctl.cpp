@@ -1,0 +1,117 @@
+// korvenctl run as a program: the help text names every option, bad arguments end with exit
+// code 2 and one line naming the problem, an output file that cannot be written ends with 1, a
+// wrong password (against the QXSP device simulator) ends with 4 and a refused connection with 3,
+// each with the camera's error text, and nothing it prints ever carries the password of the
+// connect-parameter string.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "run_program.h"
+#include "sim_process.h"
+
+namespace {
+
+using korven_test::ProgramResult;
+using korven_test::runProgram;
+
+const std::string kConn = "VendorId=1009,DevIp=127.0.0.1,DevPort=1,DevUserName=admin,DevUserPwd=pw-do-not-print,DevChNo=0";
+
+ProgramResult korvenctl(const std::vector<std::string>& args) { return runProgram(KORVENCTL_PATH, args); }
+
+TEST(Korvenctl, HelpNamesEveryOptionAndTheExitCodes) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"--help"}, std::vector<std::string>{"live", "--help"}}) {
+    const ProgramResult r = korvenctl(args);
+    EXPECT_EQ(r.exitCode, 0);
+    for (const char* opt : {"--conn", "--seconds", "--out", "--audio", "--timeout", "--quiet", "--verbose", "--help"})
+      EXPECT_NE(r.out.find(opt), std::string::npos) << opt;
+    EXPECT_NE(r.out.find("exit codes"), std::string::npos);
+  }
+}
+
+TEST(Korvenctl, BadArgumentsEndWithTwoAndOneClearLine) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* says;
+  } cases[] = {
+      {{}, "usage: korvenctl live"},
+      {{"watch"}, "unknown command watch"},
+      {{"live"}, "--conn is required"},
+      {{"live", "--conn"}, "--conn needs a value"},
+      {{"live", "--conn", kConn, "--colour"}, "unknown option --colour"},
+      {{"live", "--conn", kConn, "--seconds", "0"}, "--seconds must be"},
+      {{"live", "--conn", kConn, "--seconds", "ten"}, "--seconds must be"},
+      {{"live", "--conn", kConn, "--seconds", "-3"}, "--seconds must be"},
+      {{"live", "--conn", kConn, "--timeout", "5"}, "--timeout must be"},
+      {{"live", "--conn", kConn, "--timeout", "99999999999"}, "--timeout must be"},
+      {{"live", "--conn", "DevIp=127.0.0.1,DevPort=1,DevUserPwd=pw-do-not-print"}, "no VendorId"},
+      {{"live", "--conn", "VendorId=4242,DevIp=127.0.0.1,DevUserPwd=pw-do-not-print"},
+       "no device protocol module for VendorId=4242"},
+      {{"live", "--conn", std::string(1100, 'x')}, "--conn is longer than 1023"},
+  };
+  for (const Case& c : cases) {
+    const ProgramResult r = korvenctl(c.args);
+    std::string joined;
+    for (const auto& a : c.args) joined += a.substr(0, 40) + " ";
+    EXPECT_EQ(r.exitCode, 2) << joined;
+    EXPECT_NE(r.err.find(c.says), std::string::npos) << joined << "\n" << r.err;
+    EXPECT_EQ(r.err.find("pw-do-not-print"), std::string::npos) << joined;
+    EXPECT_EQ(r.out.find("pw-do-not-print"), std::string::npos) << joined;
+  }
+}
+
+TEST(Korvenctl, OutputThatCannotBeWrittenEndsWithOne) {
+  for (const char* opt : {"--out", "--audio"}) {
+    const ProgramResult r = korvenctl({"live", "--conn", kConn, opt, "/nonexistent-dir/x/live.out"});
+    EXPECT_EQ(r.exitCode, 1) << opt;
+    EXPECT_NE(r.err.find("cannot write /nonexistent-dir/x/live.out"), std::string::npos) << r.err;
+  }
+}
+
+// A loopback port on which nothing listens: bound, then closed again.
+unsigned short closedPort() {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  unsigned short port = 0;
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
+    port = ntohs(a.sin_port);
+  }
+  close(fd);
+  return port;
+}
+
+std::string conn(unsigned short port, const std::string& pwd) {
+  return "VendorId=1009,DevIp=127.0.0.1,DevPort=" + std::to_string(port) + ",DevUserName=admin,DevUserPwd=" + pwd +
+         ",DevChNo=0,DevStreamNo=0";
+}
+
+TEST(Korvenctl, WrongPasswordEndsWithFourAndTheCamerasText) {
+  korven_test::SimProcess sim("sim.qxsp_device", {"--port", "0"});
+  ASSERT_TRUE(sim.ok());
+  const ProgramResult r = korvenctl({"live", "--conn", conn(sim.port(), "pw-do-not-print"), "--timeout", "5000"});
+  EXPECT_EQ(r.exitCode, 4);
+  EXPECT_NE(r.err.find("korvenctl: connect failed: Connect camera: pwd error. [camera error 102]"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("pw-do-not-print"), std::string::npos);
+  EXPECT_EQ(r.out.find("pw-do-not-print"), std::string::npos);
+}
+
+TEST(Korvenctl, RefusedConnectionEndsWithThree) {
+  const unsigned short port = closedPort();
+  ASSERT_NE(port, 0);
+  const ProgramResult r = korvenctl({"live", "--conn", conn(port, "admin123"), "--timeout", "5000"});
+  EXPECT_EQ(r.exitCode, 3);
+  EXPECT_NE(r.err.find("Connect camera: Network connection failure."), std::string::npos) << r.err;
+}
+
+}  // namespace
