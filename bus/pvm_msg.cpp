@@ -10,65 +10,27 @@
 // ---------------------------------------------------------------------------------------------
 // Names.
 
-const char* NPC_F_PVM_GetOrderName(int32_t iMsgId) {
-  switch (iMsgId) {
-#define KORVEN_PVM_X(code, name) \
-  case code:                     \
+// One name lookup per closed list: a switch over the list's codes returning each code's name.
+#define KORVEN_PVM_NAME_CASE(code, name) \
+  case code:                             \
     return #name;
-    NPC_PVM_ORDER_CODE_LIST(KORVEN_PVM_X)
-#undef KORVEN_PVM_X
-    default:
-      return nullptr;
+#define KORVEN_PVM_NAME_LOOKUP(fn, list) \
+  const char* fn(int32_t value) {        \
+    switch (value) {                     \
+      list(KORVEN_PVM_NAME_CASE)         \
+      default:                           \
+        return nullptr;                  \
+    }                                    \
   }
-}
 
-const char* NPC_F_PVM_GetOrderMsgTypeName(int32_t iMsgType) {
-  switch (iMsgType) {
-#define KORVEN_PVM_X(code, name) \
-  case code:                     \
-    return #name;
-    NPC_PVM_ORDER_MSG_TYPE_LIST(KORVEN_PVM_X)
-#undef KORVEN_PVM_X
-    default:
-      return nullptr;
-  }
-}
+KORVEN_PVM_NAME_LOOKUP(NPC_F_PVM_GetOrderName, NPC_PVM_ORDER_CODE_LIST)
+KORVEN_PVM_NAME_LOOKUP(NPC_F_PVM_GetOrderMsgTypeName, NPC_PVM_ORDER_MSG_TYPE_LIST)
+KORVEN_PVM_NAME_LOOKUP(NPC_F_PVM_GetNetMsgName, NPC_PVM_NET_MSG_CODE_LIST)
+KORVEN_PVM_NAME_LOOKUP(NPC_F_PVM_GetNetMsgTypeName, NPC_PVM_NET_MSG_TYPE_LIST)
+KORVEN_PVM_NAME_LOOKUP(NPC_F_PVM_GetEventTypeName, NPC_PVM_EVENT_TYPE_LIST)
 
-const char* NPC_F_PVM_GetNetMsgName(int32_t iMsgId) {
-  switch (iMsgId) {
-#define KORVEN_PVM_X(code, name) \
-  case code:                     \
-    return #name;
-    NPC_PVM_NET_MSG_CODE_LIST(KORVEN_PVM_X)
-#undef KORVEN_PVM_X
-    default:
-      return nullptr;
-  }
-}
-
-const char* NPC_F_PVM_GetNetMsgTypeName(int32_t iMsgType) {
-  switch (iMsgType) {
-#define KORVEN_PVM_X(code, name) \
-  case code:                     \
-    return #name;
-    NPC_PVM_NET_MSG_TYPE_LIST(KORVEN_PVM_X)
-#undef KORVEN_PVM_X
-    default:
-      return nullptr;
-  }
-}
-
-const char* NPC_F_PVM_GetEventTypeName(int32_t iEventType) {
-  switch (iEventType) {
-#define KORVEN_PVM_X(code, name) \
-  case code:                     \
-    return #name;
-    NPC_PVM_EVENT_TYPE_LIST(KORVEN_PVM_X)
-#undef KORVEN_PVM_X
-    default:
-      return nullptr;
-  }
-}
+#undef KORVEN_PVM_NAME_LOOKUP
+#undef KORVEN_PVM_NAME_CASE
 
 // ---------------------------------------------------------------------------------------------
 // Vendors: which module handles which orders, written as the ranges the modules are known by.
