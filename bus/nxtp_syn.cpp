@@ -666,71 +666,76 @@ void NPC_F_NXTP_SYN_TimerCallback(void* user) {
 
 // --- Server orders ---------------------------------------------------------------------------------
 
+namespace {
+
+// The answer of a server order; its buffer goes back to the call layer with the holder.
+struct ServerAnswer {
+  char* data = nullptr;
+  int cap = 0;
+  int len = 0;
+  ServerAnswer() = default;
+  ServerAnswer(const ServerAnswer&) = delete;
+  ServerAnswer& operator=(const ServerAnswer&) = delete;
+  ~ServerAnswer() { NPC_F_NXTP_SYN_ReleaseDataBuf(data); }
+};
+
+// Builds the order's body with build(&body) and calls the server with it; true when the body
+// could be built, the call came back and the server answered success.
+template <typename Build>
+bool callServerOrder(NPC_H_NXTP_SYN syn, int order, Build build, ServerAnswer* ans, size_t* bodyLen, int timeoutMs) {
+  std::vector<uint8_t> body;
+  try {
+    if (!build(&body)) return false;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (bodyLen) *bodyLen = body.size();
+  int result = 0;
+  const int ret = NPC_F_NXTP_SYN_CallRemoteProcess(syn, order, 0, body.data(), static_cast<int>(body.size()), &result,
+                                                   &ans->data, &ans->cap, &ans->len, timeoutMs);
+  return ret == 0 && result == 0;
+}
+
+}  // namespace
+
 int NPC_F_NXTP_SYN_QueryDevState(NPC_H_NXTP_SYN syn, NPC_S_PVM_DEV_STATE_ENTRY* entries, int count, int* value,
                                  int timeoutMs) {
   if (!syn || !entries || count < 1) return 0;
-  std::vector<uint8_t> body;
-  try {
-    if (!NPC_F_PVM_MSG_BuildSrvQueryDevStateBody(&body, entries, count, 0)) return 0;
-  } catch (const std::bad_alloc&) {
+  ServerAnswer ans;
+  size_t bodyLen = 0;
+  auto build = [&](std::vector<uint8_t>* body) { return NPC_F_PVM_MSG_BuildSrvQueryDevStateBody(body, entries, count, 0); };
+  if (!callServerOrder(syn, ORDER_SRV_QUERY_DEV_STATE, build, &ans, &bodyLen, timeoutMs) ||
+      static_cast<size_t>(ans.len) != bodyLen)
     return 0;
-  }
-  int result = 0;
-  char* ans = nullptr;
-  int ansCap = 0;
-  int ansLen = 0;
-  const int ret = NPC_F_NXTP_SYN_CallRemoteProcess(syn, ORDER_SRV_QUERY_DEV_STATE, 0, body.data(),
-                                                   static_cast<int>(body.size()), &result, &ans, &ansCap, &ansLen,
-                                                   timeoutMs);
-  int ok = 0;
-  if (ret == 0 && result == 0 && static_cast<size_t>(ansLen) == body.size()) {
-    NPC_S_PVM_ORDER_BODY_SRV_QUERY_DEV_STATE fixed;
-    memcpy(&fixed, ans, sizeof fixed);
-    if (fixed.iDevNum == count) {
-      memcpy(entries, ans + sizeof fixed, static_cast<size_t>(count) * sizeof(NPC_S_PVM_DEV_STATE_ENTRY));
-      if (value) *value = fixed.iAnswerValue;
-      ok = 1;
-    }
-  }
-  NPC_F_NXTP_SYN_ReleaseDataBuf(ans);
-  return ok;
+  NPC_S_PVM_ORDER_BODY_SRV_QUERY_DEV_STATE fixed;
+  memcpy(&fixed, ans.data, sizeof fixed);
+  if (fixed.iDevNum != count) return 0;
+  memcpy(entries, ans.data + sizeof fixed, static_cast<size_t>(count) * sizeof(NPC_S_PVM_DEV_STATE_ENTRY));
+  if (value) *value = fixed.iAnswerValue;
+  return 1;
 }
 
 int NPC_F_NXTP_SYN_TransDataToDev(NPC_H_NXTP_SYN syn, const char* devId, int value, const unsigned char* data,
                                   int len, char** outBuf, int* outLen, int timeoutMs) {
   if (!syn || !devId || devId[0] == '\0' || !data || data[0] == 0 || !outBuf || !outLen) return 0;
   if (len < 1 || len > NPC_D_NXTP_SYN_TRANS_DATA_MAX_LEN) return 0;
-  std::vector<uint8_t> body;
-  try {
-    if (!NPC_F_PVM_MSG_BuildSrvTransDataBody(&body, devId, value, data, static_cast<size_t>(len))) return 0;
-  } catch (const std::bad_alloc&) {
-    return 0;
-  }
-  int result = 0;
-  char* ans = nullptr;
-  int ansCap = 0;
-  int ansLen = 0;
-  const int ret = NPC_F_NXTP_SYN_CallRemoteProcess(syn, ORDER_SRV_TRANS_DATA_TO_DEV, 0, body.data(),
-                                                   static_cast<int>(body.size()), &result, &ans, &ansCap, &ansLen,
-                                                   timeoutMs);
-  int ok = 0;
+  ServerAnswer ans;
+  auto build = [&](std::vector<uint8_t>* body) {
+    return NPC_F_PVM_MSG_BuildSrvTransDataBody(body, devId, value, data, static_cast<size_t>(len));
+  };
   constexpr int64_t fixedLen = sizeof(NPC_S_PVM_ORDER_BODY_SRV_TRANS_DATA_TO_DEV);
-  if (ret == 0 && result == 0 && ansLen >= fixedLen) {
-    NPC_S_PVM_ORDER_BODY_SRV_TRANS_DATA_TO_DEV fixed;
-    memcpy(&fixed, ans, sizeof fixed);
-    if (fixed.iDataLen >= 0 && static_cast<int64_t>(ansLen) == fixedLen + fixed.iDataLen) {
-      char* out = static_cast<char*>(std::malloc(static_cast<size_t>(fixed.iDataLen) + 1));
-      if (out) {
-        if (fixed.iDataLen > 0) memcpy(out, ans + fixedLen, static_cast<size_t>(fixed.iDataLen));
-        out[fixed.iDataLen] = '\0';
-        *outBuf = out;
-        *outLen = fixed.iDataLen;
-        ok = 1;
-      }
-    }
-  }
-  NPC_F_NXTP_SYN_ReleaseDataBuf(ans);
-  return ok;
+  if (!callServerOrder(syn, ORDER_SRV_TRANS_DATA_TO_DEV, build, &ans, nullptr, timeoutMs) || ans.len < fixedLen)
+    return 0;
+  NPC_S_PVM_ORDER_BODY_SRV_TRANS_DATA_TO_DEV fixed;
+  memcpy(&fixed, ans.data, sizeof fixed);
+  if (fixed.iDataLen < 0 || static_cast<int64_t>(ans.len) != fixedLen + fixed.iDataLen) return 0;
+  char* out = static_cast<char*>(std::malloc(static_cast<size_t>(fixed.iDataLen) + 1));
+  if (!out) return 0;
+  if (fixed.iDataLen > 0) memcpy(out, ans.data + fixedLen, static_cast<size_t>(fixed.iDataLen));
+  out[fixed.iDataLen] = '\0';
+  *outBuf = out;
+  *outLen = fixed.iDataLen;
+  return 1;
 }
 
 // --- Pass-through operations -----------------------------------------------------------------------
