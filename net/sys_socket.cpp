@@ -220,24 +220,24 @@ int NPC_F_SYS_SOCKET_SetRecvBufSize(int sock, int bytes) {
   return SetIntOpt(sock, SOL_SOCKET, SO_RCVBUF, bytes);
 }
 
-int NPC_F_SYS_SOCKET_GetSocketLocalAddr(int sock, char* addr, int addrLen, unsigned short* port) {
+// Reads one end's address of the socket through getName (the local or the peer end) as text.
+static int SocketAddrText(int sock, int (*getName)(int, sockaddr*, socklen_t*), char* addr, int addrLen,
+                          unsigned short* port) {
   if (sock < 0) return 0;
   sockaddr_storage ss;
   std::memset(&ss, 0, sizeof ss);
   socklen_t len = sizeof ss;
-  if (Sys().pfGetSockName(sock, reinterpret_cast<sockaddr*>(&ss), &len) != 0) return 0;
+  if (getName(sock, reinterpret_cast<sockaddr*>(&ss), &len) != 0) return 0;
   AddrToText(ss, addr, addrLen, port);
   return 1;
 }
 
+int NPC_F_SYS_SOCKET_GetSocketLocalAddr(int sock, char* addr, int addrLen, unsigned short* port) {
+  return SocketAddrText(sock, Sys().pfGetSockName, addr, addrLen, port);
+}
+
 int NPC_F_SYS_SOCKET_GetSocketPeerAddr(int sock, char* addr, int addrLen, unsigned short* port) {
-  if (sock < 0) return 0;
-  sockaddr_storage ss;
-  std::memset(&ss, 0, sizeof ss);
-  socklen_t len = sizeof ss;
-  if (Sys().pfGetPeerName(sock, reinterpret_cast<sockaddr*>(&ss), &len) != 0) return 0;
-  AddrToText(ss, addr, addrLen, port);
-  return 1;
+  return SocketAddrText(sock, Sys().pfGetPeerName, addr, addrLen, port);
 }
 
 // --- Connects ---------------------------------------------------------------------------------

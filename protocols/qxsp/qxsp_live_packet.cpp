@@ -99,11 +99,7 @@ void NPC_F_PVM_QXSP_PutVideoQualityLevel(uint8_t* p, uint16_t usMsgFuncId, uint3
 
 int NPC_F_PVM_QXSP_ReadRealplayOpenResp(const uint8_t* pkt, size_t len, bool bExtended,
                                         NPC_S_PVM_DP_QXSP_REALPLAY_OPEN_RESP* out) {
-  if (!out) return 0;
-  memset(out, 0, sizeof *out);
-  NPC_S_PVM_DP_QXSP_MSG_HEAD h;
-  if (!NPC_F_PVM_QXSP_ReadHead(pkt, len, &h)) return 0;
-  out->ucResult = h.ucResult;
+  if (!NPC_F_PVM_QXSP_StartResp(pkt, len, out)) return 0;
   if (!bExtended) {
     out->bComplete = true;
     return 1;
@@ -119,11 +115,7 @@ int NPC_F_PVM_QXSP_ReadRealplayOpenResp(const uint8_t* pkt, size_t len, bool bEx
 // The count is cut to 0..8 before the entries are measured, so a device that claims more levels
 // than it sends (or more than 8) is judged by what would be copied.
 int NPC_F_PVM_QXSP_ReadQualityCapResp(const uint8_t* pkt, size_t len, NPC_S_PVM_DP_QXSP_QUALITY_CAP_RESP* out) {
-  if (!out) return 0;
-  memset(out, 0, sizeof *out);
-  NPC_S_PVM_DP_QXSP_MSG_HEAD h;
-  if (!NPC_F_PVM_QXSP_ReadHead(pkt, len, &h)) return 0;
-  out->ucResult = h.ucResult;
+  if (!NPC_F_PVM_QXSP_StartResp(pkt, len, out)) return 0;
   NPC_S_READER r(pkt, len);
   r.seek(28);
   uint32_t count = r.u32();
@@ -140,11 +132,7 @@ int NPC_F_PVM_QXSP_ReadQualityCapResp(const uint8_t* pkt, size_t len, NPC_S_PVM_
 }
 
 int NPC_F_PVM_QXSP_ReadQualityLevelResp(const uint8_t* pkt, size_t len, NPC_S_PVM_DP_QXSP_QUALITY_LEVEL_RESP* out) {
-  if (!out) return 0;
-  memset(out, 0, sizeof *out);
-  NPC_S_PVM_DP_QXSP_MSG_HEAD h;
-  if (!NPC_F_PVM_QXSP_ReadHead(pkt, len, &h)) return 0;
-  out->ucResult = h.ucResult;
+  if (!NPC_F_PVM_QXSP_StartResp(pkt, len, out)) return 0;
   NPC_S_READER r(pkt, len);
   r.seek(28);
   int32_t level = r.i32();

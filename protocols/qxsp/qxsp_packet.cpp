@@ -199,11 +199,7 @@ void NPC_F_PVM_QXSP_PutLoginCustom(uint8_t* p, const char* sUserName, const char
 // The result byte is read from any packet with a whole head; the fields behind it only when all
 // 112 bytes arrived, so a short answer never makes the module read past what it received.
 int NPC_F_PVM_QXSP_ReadVerConsultResp(const uint8_t* pkt, size_t len, NPC_S_PVM_DP_QXSP_VER_CONSULT_RESP* out) {
-  if (!out) return 0;
-  memset(out, 0, sizeof *out);
-  NPC_S_PVM_DP_QXSP_MSG_HEAD h;
-  if (!NPC_F_PVM_QXSP_ReadHead(pkt, len, &h)) return 0;
-  out->ucResult = h.ucResult;
+  if (!NPC_F_PVM_QXSP_StartResp(pkt, len, out)) return 0;
   if (len < static_cast<size_t>(NPC_D_PVM_DP_QXSP_VER_CONSULT_LEN)) return 1;
   NPC_S_READER r(pkt, len);
   r.seek(46);
@@ -219,11 +215,7 @@ int NPC_F_PVM_QXSP_ReadVerConsultResp(const uint8_t* pkt, size_t len, NPC_S_PVM_
 // The login answer's fields from 308 on (316 for the custom login). The seventh text ends where
 // the capability bytes begin (512), so it is read as the 24 bytes in between.
 int NPC_F_PVM_QXSP_ReadLoginResp(const uint8_t* pkt, size_t len, bool bCustom, NPC_S_PVM_DP_QXSP_LOGIN_RESP* out) {
-  if (!out) return 0;
-  memset(out, 0, sizeof *out);
-  NPC_S_PVM_DP_QXSP_MSG_HEAD h;
-  if (!NPC_F_PVM_QXSP_ReadHead(pkt, len, &h)) return 0;
-  out->ucResult = h.ucResult;
+  if (!NPC_F_PVM_QXSP_StartResp(pkt, len, out)) return 0;
   size_t need = bCustom ? NPC_D_PVM_DP_QXSP_LOGIN_CUSTOM_RESP_LEN : NPC_D_PVM_DP_QXSP_LOGIN_RESP_LEN;
   if (len < need) return 1;
   uint64_t base = bCustom ? NPC_D_PVM_DP_QXSP_LOGIN_CUSTOM_SHIFT : 0;

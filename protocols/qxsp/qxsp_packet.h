@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // ---------------------------------------------------------------------------------------------
 // Head.
@@ -149,6 +150,18 @@ int NPC_F_PVM_QXSP_FrameNext(const uint8_t* data, size_t len, int32_t* packetLen
 
 // The head of a packet of at least 20 bytes (0 for a shorter one).
 int NPC_F_PVM_QXSP_ReadHead(const uint8_t* pkt, size_t len, NPC_S_PVM_DP_QXSP_MSG_HEAD* out);
+
+// Clears an answer record and reads the head's result byte into it; false when there is no
+// record or the packet has no whole head.
+template <typename Resp>
+inline bool NPC_F_PVM_QXSP_StartResp(const uint8_t* pkt, size_t len, Resp* out) {
+  if (!out) return false;
+  memset(out, 0, sizeof *out);
+  NPC_S_PVM_DP_QXSP_MSG_HEAD h;
+  if (!NPC_F_PVM_QXSP_ReadHead(pkt, len, &h)) return false;
+  out->ucResult = h.ucResult;
+  return true;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Session packets.
