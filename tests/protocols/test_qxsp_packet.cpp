@@ -9,6 +9,7 @@
 
 #include "protocols/common/md5.h"
 #include "protocols/qxsp/qxsp_packet.h"
+#include "qxsp_fixture.h"
 
 namespace {
 
@@ -20,27 +21,9 @@ std::string md5Hex(const std::string& s) {
   return hex;
 }
 
-void putU32(std::vector<uint8_t>& b, size_t off, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[off + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void putU16(std::vector<uint8_t>& b, size_t off, uint16_t v) {
-  b[off] = static_cast<uint8_t>(v);
-  b[off + 1] = static_cast<uint8_t>(v >> 8);
-}
-
-// A packet as a device writes it, byte by byte: magic EE EE FF FF, length, number, flags, result.
-std::vector<uint8_t> devPacket(uint16_t num, size_t len, uint8_t result = 0, uint8_t flags = 1) {
-  std::vector<uint8_t> b(len, 0);
-  b[0] = 0xEE;
-  b[1] = 0xEE;
-  b[2] = 0xFF;
-  b[3] = 0xFF;
-  putU32(b, 4, static_cast<uint32_t>(len));
-  putU16(b, 8, num);
-  b[10] = flags;
-  b[11] = result;
-  return b;
-}
+using qxsp_test::devPacket;
+using qxsp_test::putU16;
+using qxsp_test::putU32;
 
 TEST(QxspMd5, Rfc1321Vectors) {
   struct Case {
