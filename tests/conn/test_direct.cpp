@@ -20,22 +20,11 @@
 
 namespace {
 
+using korven_test::closedPort;
+
 using namespace conn_test;
 using korven_test::LogCapture;
 using korven_test::SimProcess;
-
-// A loopback port that nothing listens on (bound, read back, closed).
-unsigned short closedPort() {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t n = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &n);
-  close(s);
-  return ntohs(a.sin_port);
-}
 
 std::vector<uint8_t> pattern(size_t n, uint32_t seed) {
   std::mt19937 rng(seed);

@@ -24,6 +24,8 @@
 
 namespace {
 
+using korven_test::closedPort;
+
 using korven_test::LogCapture;
 using korven_test::ServiceServer;
 
@@ -120,18 +122,6 @@ struct ClientUnderTest {
   ~ClientUnderTest() { NPC_F_SMP_COM_TRANS_StopClient(c); }
   bool up() { return rec.waitStates(1) && rec.stateList()[0] == 1; }
 };
-
-unsigned short closedPort() {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  close(s);
-  return ntohs(a.sin_port);
-}
 
 TEST(TransClient, CallsAreAnsweredWithTheirResultAndBody) {
   ServiceServer srv;

@@ -3,6 +3,10 @@
 
 #include <cstdlib>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "runtime/clock.h"
 #include "runtime/log.h"
 
@@ -60,6 +64,19 @@ void FakeClock::setWall(int64_t seconds) { NPC_F_SYS_CLOCK_SetWallTime(seconds);
 std::string sourceDir() {
   const char* env = std::getenv("KORVEN_SOURCE_DIR");
   return env && *env ? env : KORVEN_SOURCE_DIR;
+}
+
+unsigned short closedPort() {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  if (s < 0) return 0;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t n = sizeof a;
+  const bool ok = bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+                  getsockname(s, reinterpret_cast<sockaddr*>(&a), &n) == 0;
+  close(s);
+  return ok ? ntohs(a.sin_port) : 0;
 }
 
 }  // namespace korven_test

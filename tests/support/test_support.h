@@ -67,6 +67,9 @@ bool eventually(F cond, int timeoutMs = 5000) {
 // The repository's root (from KORVEN_SOURCE_DIR), for test data and simulators.
 std::string sourceDir();
 
+// A loopback TCP port that nothing listens on (bound, read back and closed), for refused connects.
+unsigned short closedPort();
+
 }  // namespace korven_test
 
 #endif
