@@ -92,7 +92,8 @@ class CameraE2E : public ::testing::Test {
              cam_->NPC_F_MPI_MON_Camera_GetResidualFrameNum(2) >= audio;
     }, kWaitMs);
   }
-  // Takes a frame out of the camera (null stays null) and hands it back to the camera.
+  // A frame the camera handed out, copied: take() copies it into out and releases it through the
+  // camera; false for null (no frame).
   struct Frame {
     NPC_S_MON_MEDIA_FRAME_HEAD head{};
     std::vector<uint8_t> data;

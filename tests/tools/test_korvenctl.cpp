@@ -7,9 +7,11 @@
 // samples of the A-law vector.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <netinet/in.h>
@@ -173,6 +175,32 @@ TEST(Korvenctl, LiveRecordsTheVectorsVideoAndAudio) {
   EXPECT_TRUE(std::vector<uint8_t>(w.begin() + 44, w.end()) == pcm) << "the WAV samples are not the vector's";
   remove(h264.c_str());
   remove(wav.c_str());
+}
+
+// A device that closes the session once it has streamed the vector: exit code 6 with its line,
+// and the video file still holds every access unit, the frames that were queued when the close
+// was seen included.
+TEST(Korvenctl, DeviceCloseEndsWithSixAndKeepsWhatCameBefore) {
+  korven_test::SimProcess sim("sim.qxsp_device",
+                              {"--port", "0", "--quiet", "--video", korven_test::kLiveVideo, "--rate", "max"});
+  ASSERT_TRUE(sim.ok());
+  const std::string h264 = ::testing::TempDir() + "/korvenctl_close_" + std::to_string(getpid()) + ".h264";
+  ProgramResult r;
+  std::thread run([&] {
+    r = korvenctl({"live", "--conn", conn(sim.port(), "admin123"), "--seconds", "60", "--out", h264, "--quiet"});
+  });
+  // The simulator reports the end of its stream when the last packet is queued for sending;
+  // the pause lets its output drain before the close, which would drop what is still queued.
+  const bool streamed = sim.waitFor("STREAM_END ", 30000);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_TRUE(sim.command("{\"cmd\": \"close\"}"));
+  run.join();
+  ASSERT_TRUE(streamed);
+  EXPECT_EQ(r.exitCode, 6) << r.err;
+  EXPECT_NE(r.err.find("korvenctl: live view failed: the device closed the session"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("100 video frames (4 key)"), std::string::npos) << r.out;
+  EXPECT_TRUE(readFile(h264) == korven_test::readSourceFile(korven_test::kLiveVideo));
+  remove(h264.c_str());
 }
 
 }  // namespace
