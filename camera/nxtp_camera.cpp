@@ -141,6 +141,7 @@ void NPC_C_VPI_NXTP_Camera::NPC_F_MPI_MON_Camera_PR_ResetSession() {
   m_qwLastFrameTime = 0;
   m_bGotFirstFrame = 0;
   m_qwPlayStartTime = 0;
+  m_iTimedOutPlay = 0;
 }
 
 int NPC_C_VPI_NXTP_Camera::NPC_F_MPI_MON_Camera_PR_CallOrder(int iMsgId, const void* body, int bodyLen,
@@ -185,7 +186,8 @@ int NPC_C_VPI_NXTP_Camera::NPC_F_MPI_MON_Camera_PR_NotSupport(const char* operat
 
 // --- Connection ------------------------------------------------------------------------------------
 
-// Refuses a camera that is connecting (104) or connected (105); makes or clears the lists and
+// Refuses a camera that is connecting (104) or connected (105); closes a play that a media
+// time-out left running at the module (see Stop); makes or clears the lists and
 // registers with the call layer (4 on failure); resets the session fields; enters state 1 and
 // sends the connect order with the caller's time-out. On success the state becomes 2 (unless a
 // disconnect notice or a Disconnect changed it meanwhile); on failure it stays 1, and the caller
@@ -205,6 +207,9 @@ int NPC_C_VPI_NXTP_Camera::NPC_F_MPI_MON_Camera_Connect(int timeoutMs, const cha
       NPC_F_MPI_MON_Camera_PR_SetLastErrorLang(NPC_D_MPI_MON_ERROR_CONNECTED, kConnected.en, kConnected.cn);
       return NPC_D_MPI_MON_ERROR_CONNECTED;
     }
+    // A reconnect after a media time-out: the module still runs the stream that went quiet and
+    // would refuse the next Play, so it is closed first (the module keeps its camera connected).
+    NPC_F_MPI_MON_Camera_PR_CloseTimedOutPlay(timeoutMs);
     // The lists exist before the camera is registered, so that no callback finds one missing.
     if (m_hFrameList)
       NPC_F_VPI_TOOLS_MFL_ClearListData(m_hFrameList);
@@ -444,29 +449,45 @@ int NPC_C_VPI_NXTP_Camera::NPC_F_MPI_MON_Camera_Play(int streamNo, int index, NP
   return ret;
 }
 
+int NPC_C_VPI_NXTP_Camera::NPC_F_MPI_MON_Camera_PR_ClosePlay(int playType, int timeoutMs) {
+  NPC_S_PVM_ORDER_BODY_CAMERA_ID body{m_dwCameraConnId.load()};
+  CallAnswer ans;
+  if (playType == NPC_D_MPI_MON_CAMERA_PLAY_TYPE_LIVE)
+    return NPC_F_MPI_MON_Camera_PR_CallOrder(ORDER_CLOSE_REALPLAY, &body, sizeof body, timeoutMs, kStopLiveName.en,
+                                             kStopLiveName.cn, kStopLiveName.en, kStopLiveName.cn, &ans);
+  return NPC_F_MPI_MON_Camera_PR_CallOrder(ORDER_STOP_PLAY_RECFILE, &body, sizeof body, m_iCallTimeoutMs,
+                                           kStopRecordName.en, kStopRecordName.cn, kStopRecordName.en,
+                                           kStopRecordName.cn, &ans);
+}
+
+void NPC_C_VPI_NXTP_Camera::NPC_F_MPI_MON_Camera_PR_CloseTimedOutPlay(int timeoutMs) {
+  const int timedOut = m_iTimedOutPlay.exchange(0);
+  if (timedOut != 0 && NPC_F_MPI_MON_Camera_PR_ClosePlay(timedOut - 1, timeoutMs) == 0)
+    NPC_F_LOG_SR_ShowInfo(m_iLanguage ? kStopSuccess.en : kStopSuccess.cn);
+}
+
 // Needs a connected (107) and playing (109) camera; live view sends order 529 with the caller's
 // time-out, a playback order 548 with the call time-out. Whatever the outcome the play type
 // returns to live view, and a camera in state 3 (after a media time-out or a device close)
 // returns to state 2; states 0 and 1 stay, so that Connect keeps working after a Stop on a
 // camera that never connected.
+//
+// After a media time-out the camera is in state 3 and not playing, yet the device link is up
+// and the module still runs the stream that went quiet; returning to state 2 without closing it
+// would leave a camera that looks connected and idle while every Play is refused by the module
+// (and late frames of the old stream still fill the frame list). So Stop closes that stream
+// first, then reports 107 as for any camera in state 3. Connect does the same.
 int NPC_C_VPI_NXTP_Camera::NPC_F_MPI_MON_Camera_Stop(int timeoutMs) {
   int ret;
   if (!NPC_F_MPI_MON_Camera_PR_IsConnected()) {
+    NPC_F_MPI_MON_Camera_PR_CloseTimedOutPlay(timeoutMs);
     NPC_F_MPI_MON_Camera_PR_SetLastErrorLang(NPC_D_MPI_MON_ERROR_NO_CONNECT, kStopNoConnect.en, kStopNoConnect.cn);
     ret = NPC_D_MPI_MON_ERROR_NO_CONNECT;
   } else if (m_iPlayState.load() == NPC_D_MPI_MON_CAMERA_PLAY_STATE_STOP) {
     NPC_F_MPI_MON_Camera_PR_SetLastErrorLang(NPC_D_MPI_MON_ERROR_NO_PLAY, kStopNoPlay.en, kStopNoPlay.cn);
     ret = NPC_D_MPI_MON_ERROR_NO_PLAY;
   } else {
-    NPC_S_PVM_ORDER_BODY_CAMERA_ID body{m_dwCameraConnId.load()};
-    CallAnswer ans;
-    if (m_iPlayType.load() == NPC_D_MPI_MON_CAMERA_PLAY_TYPE_LIVE)
-      ret = NPC_F_MPI_MON_Camera_PR_CallOrder(ORDER_CLOSE_REALPLAY, &body, sizeof body, timeoutMs, kStopLiveName.en,
-                                              kStopLiveName.cn, kStopLiveName.en, kStopLiveName.cn, &ans);
-    else
-      ret = NPC_F_MPI_MON_Camera_PR_CallOrder(ORDER_STOP_PLAY_RECFILE, &body, sizeof body, m_iCallTimeoutMs,
-                                              kStopRecordName.en, kStopRecordName.cn, kStopRecordName.en,
-                                              kStopRecordName.cn, &ans);
+    ret = NPC_F_MPI_MON_Camera_PR_ClosePlay(m_iPlayType.load(), timeoutMs);
     if (ret == 0) {
       NPC_F_LOG_SR_ShowInfo(m_iLanguage ? kStopSuccess.en : kStopSuccess.cn);
       m_iPlayState = NPC_D_MPI_MON_CAMERA_PLAY_STATE_STOP;
@@ -745,6 +766,7 @@ void NPC_C_VPI_NXTP_Camera::NPC_F_MPI_MON_Camera_PR_DoTimer() {
     if (m_iPlayState.load() != NPC_D_MPI_MON_CAMERA_PLAY_STATE_PLAYING || !NPC_F_MPI_MON_Camera_PR_IsConnected())
       return;
     m_iDisconnectCause = NPC_D_MPI_MON_CAMERA_DISCAUSE_MEDIA_TIMEOUT;
+    m_iTimedOutPlay = m_iPlayType.load() + 1;
     m_iPlayType = NPC_D_MPI_MON_CAMERA_PLAY_TYPE_LIVE;
     m_iPlayState = NPC_D_MPI_MON_CAMERA_PLAY_STATE_STOP;
     m_qwLastFrameTime = 0;

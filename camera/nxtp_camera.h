@@ -265,8 +265,15 @@ class NPC_C_VPI_NXTP_Camera : public NPC_I_MPI_MON_Camera {
                                         const char* errorNameCn, CallAnswer* answer);
   // Stores 141 for an operation of the catalogue that is not built yet; returns 141.
   int NPC_F_MPI_MON_Camera_PR_NotSupport(const char* operation);
-  // Resets play type and state, talk and alarm flags and the media timing (connect, disconnect).
+  // Resets play type and state, talk and alarm flags, the media timing and any play left open by
+  // a media time-out (connect, disconnect).
   void NPC_F_MPI_MON_Camera_PR_ResetSession();
+  // Sends the order that ends a play of the given type: live view 529 with timeoutMs, playback
+  // 548 with the call time-out. 0 or the camera error code, as CallOrder.
+  int NPC_F_MPI_MON_Camera_PR_ClosePlay(int playType, int timeoutMs);
+  // Closes the play that a media time-out ended on this side only, when there is one (Stop and
+  // Connect in state 3). A failure is stored and logged as for any call and stops neither.
+  void NPC_F_MPI_MON_Camera_PR_CloseTimedOutPlay(int timeoutMs);
   // True in connection states 1 and 2.
   bool NPC_F_MPI_MON_Camera_PR_IsConnected() const;
   // The media time-out check (timer callback).
@@ -303,6 +310,10 @@ class NPC_C_VPI_NXTP_Camera : public NPC_I_MPI_MON_Camera {
   std::atomic<int64_t> m_qwLastFrameTime{0};
   std::atomic<int> m_bGotFirstFrame{0};
   std::atomic<int64_t> m_qwPlayStartTime{0};
+  // A play that the media time-out ended on this side only: 1 + its play type, 0 none. The
+  // device link is still up and the module still runs that stream, but the time-out runs on the
+  // engine thread and may not call the call layer, so the next Stop or Connect closes it.
+  std::atomic<int> m_iTimedOutPlay{0};
 
   // Serialises registration, list creation and the state change of Connect, and the whole of
   // Disconnect (never taken by the engine thread).

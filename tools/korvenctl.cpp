@@ -349,12 +349,50 @@ int runLive(const Options& o) {
     const int64_t end = start + static_cast<int64_t>(o.seconds) * 1000;
     int64_t lastShow = start;
     int64_t framesAtShow = 0, bytesAtShow = 0;
+    // Writes one frame to its file and counts it; the frame is released.
+    auto handle = [&](NPC_S_MPI_MON_MEDIA_FRAME* f) {
+      const NPC_S_MON_MEDIA_FRAME_HEAD& h = f->tFrameHead;
+      if (h.iMediaType == NPC_D_MON_MEDIA_TYPE_VIDEO && f->iFrameDataLen > 0) {
+        ++st.videoFrames;
+        if (h.iVideoFrameType == NPC_D_MON_VIDEO_FRAME_TYPE_I) ++st.keyFrames;
+        st.videoBytes += f->iFrameDataLen;
+        if (video && !writeAnnexB(video, f->pFrameData, f->iFrameDataLen)) writeFailed = true;
+      } else if (h.iMediaType == NPC_D_MON_MEDIA_TYPE_AUDIO && f->iFrameDataLen > 0) {
+        ++st.audioFrames;
+        st.audioBytes += f->iFrameDataLen;
+        if (wav.f) {
+          if (h.iAudioCodecId == kAudioCodecPcm) {
+            if (wav.sampleRate == 0) {
+              wav.sampleRate = h.iAudioSampleRate;
+              wav.channels = h.iAudioChNum;
+            }
+            const size_t n = static_cast<size_t>(f->iFrameDataLen) & ~size_t(1);
+            if (fwrite(f->pFrameData, 1, n, wav.f) != n) writeFailed = true;
+            wav.dataBytes += static_cast<uint32_t>(n);
+          } else {
+            ++st.otherAudioFrames;
+          }
+        }
+      }
+      cam->NPC_F_MPI_MON_Camera_ReleaseFrameData(f);
+    };
     while (!g_stop) {
       const int64_t now = NPC_F_SYS_GetTickCount64();
       if (now >= end) break;
       if (cam->NPC_F_MPI_MON_Camera_GetState() == NPC_D_MPI_MON_CAMERA_STATE_DISCONNECTED) {
+        // The frames that came before the end are still queued (a device that closes right
+        // after its last frames leaves up to a whole list of them): they belong to the
+        // recording.
+        while (!writeFailed) {
+          NPC_S_MPI_MON_MEDIA_FRAME* f = cam->NPC_F_MPI_MON_Camera_GetMediaFrameFromQueue(0);
+          if (!f) break;
+          handle(f);
+        }
         const int cause = cam->NPC_F_MPI_MON_Camera_GetDisconnectCause();
-        if (cause == NPC_D_MPI_MON_CAMERA_DISCAUSE_MEDIA_TIMEOUT) {
+        if (writeFailed) {
+          fprintf(stderr, "\nkorvenctl: writing the output failed: %s\n", strerror(errno));
+          rc = kExitLocal;
+        } else if (cause == NPC_D_MPI_MON_CAMERA_DISCAUSE_MEDIA_TIMEOUT) {
           fprintf(stderr, "\nkorvenctl: live view failed: no media from the device for too long\n");
           rc = kExitTimeout;
         } else {
@@ -365,32 +403,7 @@ int runLive(const Options& o) {
       }
       const int64_t wait = std::min<int64_t>(200, end - now);
       NPC_S_MPI_MON_MEDIA_FRAME* f = cam->NPC_F_MPI_MON_Camera_GetMediaFrameFromQueue(static_cast<int>(wait));
-      if (f) {
-        const NPC_S_MON_MEDIA_FRAME_HEAD& h = f->tFrameHead;
-        if (h.iMediaType == NPC_D_MON_MEDIA_TYPE_VIDEO && f->iFrameDataLen > 0) {
-          ++st.videoFrames;
-          if (h.iVideoFrameType == NPC_D_MON_VIDEO_FRAME_TYPE_I) ++st.keyFrames;
-          st.videoBytes += f->iFrameDataLen;
-          if (video && !writeAnnexB(video, f->pFrameData, f->iFrameDataLen)) writeFailed = true;
-        } else if (h.iMediaType == NPC_D_MON_MEDIA_TYPE_AUDIO && f->iFrameDataLen > 0) {
-          ++st.audioFrames;
-          st.audioBytes += f->iFrameDataLen;
-          if (wav.f) {
-            if (h.iAudioCodecId == kAudioCodecPcm) {
-              if (wav.sampleRate == 0) {
-                wav.sampleRate = h.iAudioSampleRate;
-                wav.channels = h.iAudioChNum;
-              }
-              const size_t n = static_cast<size_t>(f->iFrameDataLen) & ~size_t(1);
-              if (fwrite(f->pFrameData, 1, n, wav.f) != n) writeFailed = true;
-              wav.dataBytes += static_cast<uint32_t>(n);
-            } else {
-              ++st.otherAudioFrames;
-            }
-          }
-        }
-        cam->NPC_F_MPI_MON_Camera_ReleaseFrameData(f);
-      }
+      if (f) handle(f);
       if (writeFailed) {
         fprintf(stderr, "\nkorvenctl: writing the output failed: %s\n", strerror(errno));
         rc = kExitLocal;

@@ -659,6 +659,51 @@ TEST_F(CameraTest, SilenceAfterTheFirstFrameTimesOutAfterFifteenSeconds) {
   for (const auto& l : log.lines()) EXPECT_EQ(l.text.find("s3cr3tpw"), std::string::npos) << l.text;
 }
 
+// A media time-out ends the play on this side only: the module still runs the stream. The
+// camera used to return to state 2 on Stop (or to reconnect) without closing it, so the module
+// refused every later Play. The next Stop or Connect now closes it first; a session that the
+// device ended (cause 7) has nothing left to close.
+TEST_F(CameraTest, StreamEndedByTheMediaTimeOutIsClosedByTheNextStopOrConnect) {
+  enum class End { MediaTimeOut, DeviceClose };
+  enum class Then { Stop, Connect };
+  struct Case {
+    End end;
+    Then then;
+    std::vector<int> sent;  // the orders sent by the Stop or Connect
+  } cases[] = {
+      {End::MediaTimeOut, Then::Stop, {ORDER_CLOSE_REALPLAY}},
+      {End::MediaTimeOut, Then::Connect, {ORDER_CLOSE_REALPLAY, ORDER_CAMERA_CONNECT}},
+      {End::DeviceClose, Then::Stop, {}},
+      {End::DeviceClose, Then::Connect, {ORDER_CAMERA_CONNECT}},
+  };
+  FakeClock clock;
+  start();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.end) * 2 + static_cast<int>(c.then));
+    connectAndPlay();
+    if (c.end == End::MediaTimeOut) {
+      clock.advance(31000);
+    } else {
+      sendDisconnect(cam->NPC_F_MPI_MON_Camera_GetCameraConnId());
+    }
+    ASSERT_TRUE(eventually([&] { return cam->NPC_F_MPI_MON_Camera_GetState() == 3; }));
+    const size_t before = dev().orderCodes().size();
+    if (c.then == Then::Stop) {
+      EXPECT_EQ(cam->NPC_F_MPI_MON_Camera_Stop(kCallTimeoutMs), 107);
+      EXPECT_EQ(lastError(), "Stop play no connect camera.");
+    } else {
+      EXPECT_EQ(cam->NPC_F_MPI_MON_Camera_Connect(kCallTimeoutMs, nullptr, 0, 0), 0) << lastError();
+    }
+    EXPECT_EQ(cam->NPC_F_MPI_MON_Camera_GetState(), NPC_D_MPI_MON_CAMERA_STATE_CONNECTED);
+    const std::vector<int> codes = dev().orderCodes();
+    EXPECT_EQ(std::vector<int>(codes.begin() + static_cast<long>(before), codes.end()), c.sent);
+    // Closed once: a second Stop sends nothing.
+    EXPECT_EQ(cam->NPC_F_MPI_MON_Camera_Stop(kCallTimeoutMs), 109);
+    EXPECT_EQ(dev().orderCodes().size(), codes.size());
+    cam->NPC_F_MPI_MON_Camera_Disconnect();
+  }
+}
+
 TEST_F(CameraTest, StoppedCameraNeverTimesOut) {
   FakeClock clock;
   start();

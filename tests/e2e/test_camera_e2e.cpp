@@ -2,9 +2,13 @@
 // string connects through the call layer, the engine's direct connect and the QXSP module to the
 // device simulator (sim/qxsp_device.py, its own process); a wrong password, a device that closes
 // the connection (disconnect notice: state 3 with cause 7) and goes silent (keep-alive lost,
-// fake clock), and a reconnect afterwards.
+// fake clock), and a reconnect afterwards. Live view through the camera: the frames pulled from
+// its frame list are the committed vectors (tests/data/live) byte for byte and in order, for
+// video and audio pulled by type and for the mixed queue, again after a reconnect; and a device
+// whose media stops while it plays ends the session through the camera's media time-out.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +16,7 @@
 #include "bus/nxtp_syn.h"
 #include "bus/vcp.h"
 #include "camera/nxtp_camera.h"
+#include "live_vectors.h"
 #include "protocols/qxsp/qxsp_protocol.h"
 #include "sim_process.h"
 #include "test_support.h"
@@ -19,6 +24,8 @@
 namespace {
 
 using korven_test::eventually;
+using korven_test::kLiveAlaw;
+using korven_test::kLiveVideo;
 
 const NPC_S_NXTP_MODULE_ENTRY kQxspOnly[] = {
     {1009, "QXSP", &NPC_F_PVM_DP_QXSP_Create, &NPC_F_PVM_DP_QXSP_Destroy, &NPC_F_PVM_DP_QXSP_SetEncryptType},
@@ -71,6 +78,58 @@ class CameraE2E : public ::testing::Test {
     const int c = cam_->NPC_F_MPI_MON_Camera_GetLastError(sizeof text, text);
     if (code) *code = c;
     return text;
+  }
+
+  // Connects and starts the live view of the main stream; true when both succeeded.
+  bool connectAndPlay() {
+    if (cam_->NPC_F_MPI_MON_Camera_Connect(kWaitMs, nullptr, 0, 0) != 0) return false;
+    return cam_->NPC_F_MPI_MON_Camera_Play(0, 0, 0) == 0;
+  }
+  // Waits until the frame list holds this many video and audio frames.
+  bool waitFrames(int video, int audio) {
+    return eventually([&] {
+      return cam_->NPC_F_MPI_MON_Camera_GetResidualFrameNum(1) >= video &&
+             cam_->NPC_F_MPI_MON_Camera_GetResidualFrameNum(2) >= audio;
+    }, kWaitMs);
+  }
+  // A frame the camera handed out, copied: take() copies it into out and releases it through the
+  // camera; false for null (no frame).
+  struct Frame {
+    NPC_S_MON_MEDIA_FRAME_HEAD head{};
+    std::vector<uint8_t> data;
+  };
+  bool take(NPC_S_MPI_MON_MEDIA_FRAME* f, Frame* out) {
+    if (!f) return false;
+    out->head = f->tFrameHead;
+    out->data.assign(f->pFrameData, f->pFrameData + f->iFrameDataLen);
+    cam_->NPC_F_MPI_MON_Camera_ReleaseFrameData(f);
+    return true;
+  }
+  // The video frames are the vector's access units, byte for byte, in order, with their key
+  // flags and timestamps (40 ms apart); the audio frames are 16-bit PCM at 8 kHz whose samples,
+  // joined, are the A-law vector as ffmpeg decodes it.
+  static void expectTheVectors(const std::vector<Frame>& video, const std::vector<Frame>& audio) {
+    const std::vector<korven_test::AccessUnit> units = korven_test::liveAccessUnits();
+    ASSERT_EQ(units.size(), 100u);
+    ASSERT_EQ(video.size(), units.size());
+    for (size_t i = 0; i < units.size(); ++i) {
+      SCOPED_TRACE(i);
+      ASSERT_EQ(video[i].head.iMediaType, NPC_D_MON_MEDIA_TYPE_VIDEO);
+      ASSERT_EQ(video[i].data, units[i].bytes);
+      EXPECT_EQ(video[i].head.iVideoFrameType == NPC_D_MON_VIDEO_FRAME_TYPE_I, units[i].key);
+      EXPECT_EQ(video[i].head.iTimestamp, static_cast<int32_t>(40 * i));
+    }
+    ASSERT_EQ(audio.size(), 101u);
+    std::vector<uint8_t> pcm;
+    for (size_t i = 0; i < audio.size(); ++i) {
+      SCOPED_TRACE(i);
+      ASSERT_EQ(audio[i].head.iMediaType, NPC_D_MON_MEDIA_TYPE_AUDIO);
+      EXPECT_EQ(audio[i].head.iAudioCodecId, 30);
+      EXPECT_EQ(audio[i].head.iAudioSampleRate, 8000);
+      EXPECT_EQ(audio[i].head.iTimestamp, static_cast<int32_t>(40 * i));
+      pcm.insert(pcm.end(), audio[i].data.begin(), audio[i].data.end());
+    }
+    EXPECT_EQ(pcm, korven_test::readSourceFile(korven_test::kLiveAlawRef));
   }
 
   std::unique_ptr<korven_test::SimProcess> sim_;
@@ -137,6 +196,104 @@ TEST_F(CameraE2E, DeviceSilenceEndsInStateThree) {
   }
   ASSERT_TRUE(eventually([&] { return cam_->NPC_F_MPI_MON_Camera_GetState() == 3; }, kWaitMs));
   EXPECT_EQ(cam_->NPC_F_MPI_MON_Camera_GetDisconnectCause(), NPC_D_MPI_MON_CAMERA_DISCAUSE_DEV_DISCONNECT);
+}
+
+// Live view of the video and A-law vectors, twice over one camera: connect, play, every frame
+// through the frame list, stop, disconnect; then connect and play again on a new connection, and
+// the vectors come again from their start. The first pass takes video and audio by type, in
+// alternating turns of different lengths, so each kind must keep its own order while the other
+// is taken around it; the second takes the mixed queue, waiting, and sorts the kinds afterwards.
+TEST_F(CameraE2E, LiveViewFramesAreTheVectorsAndFlowAgainAfterAReconnect) {
+  start({"--video", kLiveVideo, "--audio", kLiveAlaw, "--rate", "max", "--quiet"});
+  makeCamera();
+  for (int pass = 1; pass <= 2; ++pass) {
+    SCOPED_TRACE(pass);
+    ASSERT_TRUE(connectAndPlay()) << lastError();
+    EXPECT_EQ(cam_->NPC_F_MPI_MON_Camera_GetPlayType(), NPC_D_MPI_MON_CAMERA_PLAY_TYPE_LIVE);
+    EXPECT_EQ(cam_->NPC_F_MPI_MON_Camera_GetPlayState(), NPC_D_MPI_MON_CAMERA_PLAY_STATE_PLAYING);
+    ASSERT_TRUE(sim_->waitCount("STREAM_END ", static_cast<size_t>(pass), kWaitMs));
+    ASSERT_TRUE(waitFrames(100, 101));
+    EXPECT_EQ(cam_->NPC_F_MPI_MON_Camera_GetResidualFrameNum(0), 201);
+    EXPECT_EQ(cam_->NPC_F_MPI_MON_Camera_GetResidualFrameTimestamp(1), 3960);
+    EXPECT_EQ(cam_->NPC_F_MPI_MON_Camera_GetResidualFrameTimestamp(2), 4000);
+
+    std::vector<Frame> video, audio;
+    Frame f;
+    if (pass == 1) {
+      bool more = true;
+      while (more) {
+        more = false;
+        for (int i = 0; i < 2 && take(cam_->NPC_F_MPI_MON_Camera_GetMediaFrame(1), &f); ++i, more = true)
+          video.push_back(f);
+        for (int i = 0; i < 3 && take(cam_->NPC_F_MPI_MON_Camera_GetMediaFrame(2), &f); ++i, more = true)
+          audio.push_back(f);
+      }
+    } else {
+      while (take(cam_->NPC_F_MPI_MON_Camera_GetMediaFrameFromQueue(100), &f))
+        (f.head.iMediaType == NPC_D_MON_MEDIA_TYPE_VIDEO ? video : audio).push_back(f);
+    }
+    expectTheVectors(video, audio);
+    EXPECT_EQ(cam_->NPC_F_MPI_MON_Camera_GetResidualFrameNum(0), 0);
+
+    ASSERT_EQ(cam_->NPC_F_MPI_MON_Camera_Stop(kWaitMs), 0) << lastError();
+    EXPECT_TRUE(sim_->waitCount("CLOSE ", static_cast<size_t>(pass), kWaitMs));
+    EXPECT_EQ(cam_->NPC_F_MPI_MON_Camera_GetPlayState(), NPC_D_MPI_MON_CAMERA_PLAY_STATE_STOP);
+    EXPECT_EQ(cam_->NPC_F_MPI_MON_Camera_GetState(), NPC_D_MPI_MON_CAMERA_STATE_CONNECTED);
+    cam_->NPC_F_MPI_MON_Camera_Disconnect();
+    EXPECT_EQ(cam_->NPC_F_MPI_MON_Camera_GetState(), NPC_D_MPI_MON_CAMERA_STATE_IDLE);
+  }
+  EXPECT_EQ(sim_->count("LOGIN "), 2u);
+}
+
+// A device that stops sending media while the camera plays (it stays connected and silent):
+// with the fake clock moved a second at a time, the camera keeps playing for a while and then
+// ends the session through its media time-out, state 3 with cause 6 and its log lines, well
+// before the module's keep-alive would give up. Stop then returns the camera to state 2 and
+// closes the stream that went quiet at the device, so that the next Play starts the vector over.
+TEST_F(CameraE2E, MediaSilenceWhilePlayingEndsInStateThreeThroughTheMediaTimeOut) {
+  korven_test::LogCapture log;
+  korven_test::FakeClock clock;
+  start({"--video", kLiveVideo, "--rate", "real", "--repeat", "0", "--quiet"});
+  makeCamera();
+  ASSERT_TRUE(connectAndPlay()) << lastError();
+  const std::vector<korven_test::AccessUnit> units = korven_test::liveAccessUnits();
+  Frame f;
+  ASSERT_TRUE(take(cam_->NPC_F_MPI_MON_Camera_GetMediaFrameFromQueue(kWaitMs), &f));
+  EXPECT_EQ(f.data, units[0].bytes);
+  ASSERT_TRUE(sim_->command("{\"cmd\": \"silent\", \"on\": true}"));
+
+  // Ten seconds of silence are not enough.
+  for (int s = 0; s < 10; ++s) {
+    clock.advance(1000);
+    eventually([&] { return cam_->NPC_F_MPI_MON_Camera_GetState() == 3; }, 50);
+  }
+  EXPECT_EQ(cam_->NPC_F_MPI_MON_Camera_GetState(), NPC_D_MPI_MON_CAMERA_STATE_CONNECTED);
+  EXPECT_EQ(cam_->NPC_F_MPI_MON_Camera_GetPlayState(), NPC_D_MPI_MON_CAMERA_PLAY_STATE_PLAYING);
+  for (int s = 0; s < 30 && cam_->NPC_F_MPI_MON_Camera_GetState() != 3; ++s) {
+    clock.advance(1000);
+    eventually([&] { return cam_->NPC_F_MPI_MON_Camera_GetState() == 3; }, 100);
+  }
+  ASSERT_EQ(cam_->NPC_F_MPI_MON_Camera_GetState(), NPC_D_MPI_MON_CAMERA_STATE_DISCONNECTED);
+  EXPECT_EQ(cam_->NPC_F_MPI_MON_Camera_GetDisconnectCause(), NPC_D_MPI_MON_CAMERA_DISCAUSE_MEDIA_TIMEOUT);
+  EXPECT_EQ(cam_->NPC_F_MPI_MON_Camera_GetPlayState(), NPC_D_MPI_MON_CAMERA_PLAY_STATE_STOP);
+  EXPECT_TRUE(log.waitFor("Long time did not receive the media data! []-[0]", kWaitMs));
+  EXPECT_TRUE(log.contains("NPC_F_MPI_MON_Camera_PR_DoTimer media data time out."));
+  EXPECT_EQ(cam_->NPC_F_MPI_MON_Camera_Play(0, 0, 0), 107);
+
+  // The device speaks again (the quiet stream resumes); Stop reports 107 for state 3, closes
+  // that stream at the device and leaves the camera connected.
+  ASSERT_TRUE(sim_->command("{\"cmd\": \"silent\", \"on\": false}"));
+  int code = 0;
+  EXPECT_EQ(cam_->NPC_F_MPI_MON_Camera_Stop(kWaitMs), 107);
+  EXPECT_EQ(lastError(&code), "Stop play no connect camera.");
+  EXPECT_EQ(cam_->NPC_F_MPI_MON_Camera_GetState(), NPC_D_MPI_MON_CAMERA_STATE_CONNECTED);
+  EXPECT_TRUE(sim_->waitFor("CLOSE ", kWaitMs));
+  // What the old stream sent before its close is the application's to drop.
+  while (take(cam_->NPC_F_MPI_MON_Camera_GetMediaFrameFromQueue(0), &f)) {
+  }
+  ASSERT_EQ(cam_->NPC_F_MPI_MON_Camera_Play(0, 0, 0), 0) << lastError();
+  ASSERT_TRUE(take(cam_->NPC_F_MPI_MON_Camera_GetMediaFrameFromQueue(kWaitMs), &f));
+  EXPECT_EQ(f.data, units[0].bytes);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 
 #include "bus/nxtp_mc.h"
 #include "bus/pvm_msg.h"
+#include "live_vectors.h"
 #include "protocols/qxsp/qxsp_protocol.h"
 #include "sim_process.h"
 #include "test_support.h"
@@ -28,36 +29,11 @@ namespace {
 
 constexpr int kWaitMs = 20000;
 constexpr uint32_t kCam = 0x10001;
-const char kVideo[] = "tests/data/live/h264_640x360_25fps.h264";
+using korven_test::AccessUnit;
+const char* const kVideo = korven_test::kLiveVideo;
 
-std::vector<uint8_t> readFile(const std::string& rel) {
-  std::ifstream f(korven_test::sourceDir() + "/" + rel, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-}
-
-// The access units of the H.264 vector, cut by the sizes ffprobe reported (not by the
-// simulator's cutter), with their key flags.
-struct AccessUnit {
-  std::vector<uint8_t> bytes;
-  bool key;
-};
-std::vector<AccessUnit> ffprobeUnits() {
-  const std::vector<uint8_t> file = readFile(kVideo);
-  std::ifstream list(korven_test::sourceDir() + "/tests/data/live/h264_640x360_25fps.packets.csv");
-  std::vector<AccessUnit> out;
-  std::string line;
-  size_t off = 0;
-  while (std::getline(list, line)) {
-    const size_t comma = line.find(',');
-    const size_t size = std::stoul(line.substr(0, comma));
-    if (off + size > file.size()) break;
-    out.push_back({std::vector<uint8_t>(file.begin() + static_cast<long>(off), file.begin() + static_cast<long>(off + size)),
-                   line.compare(comma + 1, 1, "K") == 0});
-    off += size;
-  }
-  EXPECT_EQ(off, file.size());
-  return out;
-}
+std::vector<uint8_t> readFile(const std::string& rel) { return korven_test::readSourceFile(rel); }
+std::vector<AccessUnit> ffprobeUnits() { return korven_test::liveAccessUnits(); }
 
 std::map<std::string, std::string> facts() {
   std::map<std::string, std::string> out;
