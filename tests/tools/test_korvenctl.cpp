@@ -14,16 +14,16 @@
 #include <thread>
 #include <vector>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include "live_vectors.h"
 #include "run_program.h"
 #include "sim_process.h"
+#include "test_support.h"
 
 namespace {
 
+using korven_test::closedPort;
 using korven_test::ProgramResult;
 using korven_test::runProgram;
 
@@ -79,22 +79,6 @@ TEST(Korvenctl, OutputThatCannotBeWrittenEndsWithOne) {
     EXPECT_EQ(r.exitCode, 1) << opt;
     EXPECT_NE(r.err.find("cannot write /nonexistent-dir/x/live.out"), std::string::npos) << r.err;
   }
-}
-
-// A loopback port on which nothing listens: bound, then closed again.
-unsigned short closedPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  unsigned short port = 0;
-  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-    port = ntohs(a.sin_port);
-  }
-  close(fd);
-  return port;
 }
 
 std::string conn(unsigned short port, const std::string& pwd) {
