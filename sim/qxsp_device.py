@@ -74,19 +74,16 @@ thread (returns the port), command(dict), events(), wait_event(prefix), stop().
 """
 import argparse
 import hashlib
-import heapq
-import itertools
-import json
 import os
 import random
 import selectors
-import socket
 import struct
 import sys
 import threading
 import time
 
 from sim import packet_keys
+from sim.loop import Loop
 
 HEAD = struct.Struct("<IiHBBIB3x")
 HEAD_LEN = 20
@@ -410,7 +407,7 @@ DEFAULTS = {
 }
 
 
-class Device:
+class Device(Loop):
     """One simulated device: a listener and its connections, run by one selector loop."""
 
     def __init__(self, port=0, use_stdin=False, out=None, **options):
@@ -420,29 +417,12 @@ class Device:
         self.lock = threading.Lock()
         self.cond = threading.Condition(self.lock)
         self.lines = []
-        self.sel = selectors.DefaultSelector()
-        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.listener.bind(("127.0.0.1", port))
-        self.listener.listen(64)
-        self.listener.setblocking(False)
-        self.port = self.listener.getsockname()[1]
-        self.sel.register(self.listener, selectors.EVENT_READ, "listen")
+        Loop.__init__(self, port, use_stdin)
         # A pipe wakes the loop for commands from other threads.
         self.wake_r, self.wake_w = os.pipe()
         os.set_blocking(self.wake_r, False)
         self.sel.register(self.wake_r, selectors.EVENT_READ, "wake")
         self.pending = []
-        self.use_stdin = use_stdin
-        self.stdin_buf = b""
-        if use_stdin:
-            os.set_blocking(sys.stdin.fileno(), False)
-            self.sel.register(sys.stdin.fileno(), selectors.EVENT_READ, "stdin")
-        self.conns = {}
-        self.ids = itertools.count(1)
-        self.timers = []
-        self.tseq = itertools.count()
-        self.running = True
         self.thread = None
         self.logins = self.hbs = self.hbrs = self.fails = 0
         self.media_frames = self.media_bytes = 0
@@ -518,44 +498,6 @@ class Device:
             out[0] = 0x00  # never a magic by accident
         return bytes(out)
 
-    def send_now(self, conn, data):
-        if not conn.open:
-            return
-        conn.out += data
-        self.flush(conn)
-
-    def flush(self, conn):
-        while conn.out and conn.open:
-            try:
-                n = conn.sock.send(conn.out)
-            except BlockingIOError:
-                break
-            except OSError:
-                self.drop(conn)
-                return
-            del conn.out[:n]
-        self.update_interest(conn)
-
-    def update_interest(self, conn):
-        if not conn.open:
-            return
-        mask = (selectors.EVENT_READ if conn.reading else 0) | (selectors.EVENT_WRITE if conn.out else 0)
-        try:
-            if mask:
-                self.sel.modify(conn.sock, mask, conn) if self.is_registered(conn) else self.sel.register(
-                    conn.sock, mask, conn)
-            elif self.is_registered(conn):
-                self.sel.unregister(conn.sock)
-        except (KeyError, ValueError):
-            pass
-
-    def is_registered(self, conn):
-        try:
-            self.sel.get_key(conn.sock)
-            return True
-        except KeyError:
-            return False
-
     def wire(self, conn, data):
         """The bytes that carry a packet: with garbage in front of all but a connection's first."""
         if self.cfg["garbage"] and conn.sent_packets > 0:
@@ -576,7 +518,7 @@ class Device:
                 n = self.split_rng.randint(1, step) if self.cfg["split_random"] else step
                 piece = data[off:off + n]
                 off += n
-                heapq.heappush(self.timers, (due, next(self.tseq), lambda c=conn, p=piece: self.send_now(c, p)))
+                self.send_later(due, conn, piece)
                 due += gap
             conn.split_due = due
             return
@@ -584,14 +526,8 @@ class Device:
 
     # --- timers --------------------------------------------------------------------------
 
-    def at(self, delay, fn):
-        heapq.heappush(self.timers, (time.monotonic() + delay, next(self.tseq), fn))
-
     def run_timers(self):
-        now = time.monotonic()
-        while self.timers and self.timers[0][0] <= now:
-            _, _, fn = heapq.heappop(self.timers)
-            fn()
+        now = Loop.run_timers(self)
         beat = float(self.cfg["beat"])
         if beat > 0 and now >= self.next_beat:
             self.next_beat = now + beat
@@ -603,18 +539,6 @@ class Device:
                 self.send_packet(conn, encode(HEARTBEAT, b"0" * 32, flags=0))
 
     # --- packets -------------------------------------------------------------------------
-
-    def drop(self, conn):
-        if not conn.open:
-            return
-        conn.open = False
-        try:
-            self.sel.unregister(conn.sock)
-        except (KeyError, ValueError):
-            pass
-        conn.sock.close()
-        self.conns.pop(conn.id, None)
-        self.emit("DISC %d" % conn.id)
 
     def on_heartbeat(self, conn, head, pkt):
         num, flags, result, trans, enc = head
@@ -924,70 +848,40 @@ class Device:
         except (ValueError, KeyError, TypeError) as e:
             self.emit("ERR command %s" % e)
 
-    def on_stdin(self):
+    def control(self, c):
+        self.do_command(c)
+
+    def new_conn(self, sock, cid):
+        return Conn(sock, cid)
+
+    def select_timeout(self):
+        return 0.05 if float(self.cfg["beat"]) > 0 else None
+
+    def on_key(self, key, events):
+        if key.data != "wake":
+            return
         try:
-            data = os.read(sys.stdin.fileno(), 65536)
+            os.read(self.wake_r, 4096)
         except BlockingIOError:
-            return
-        if not data:
-            self.running = False
-            return
-        self.stdin_buf += data
-        while b"\n" in self.stdin_buf:
-            line, self.stdin_buf = self.stdin_buf.split(b"\n", 1)
-            if line.strip():
-                try:
-                    self.do_command(json.loads(line))
-                except ValueError as e:
-                    self.emit("ERR command %s" % e)
+            pass
+        with self.lock:
+            todo, self.pending = self.pending, []
+        for c in todo:
+            self.do_command(c)
+
+    def on_writable(self, conn):
+        if conn.stream is not None and not conn.out and not conn.stream.timer:
+            self.pump(conn)
+
+    def close_extra(self):
+        os.close(self.wake_r)
+        os.close(self.wake_w)
 
     def run(self):
         if self.out is not None:
             self.out.write("PORT %d\n" % self.port)
             self.out.flush()
-        while self.running:
-            timeout = 0.05 if float(self.cfg["beat"]) > 0 else None
-            if self.timers:
-                t = max(0.0, self.timers[0][0] - time.monotonic())
-                timeout = t if timeout is None else min(t, timeout)
-            for key, events in self.sel.select(timeout):
-                if key.data == "listen":
-                    try:
-                        sock, _ = self.listener.accept()
-                    except BlockingIOError:
-                        continue
-                    sock.setblocking(False)
-                    sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-                    conn = Conn(sock, next(self.ids))
-                    self.conns[conn.id] = conn
-                    self.sel.register(sock, selectors.EVENT_READ, conn)
-                    self.emit("CONN %d" % conn.id)
-                elif key.data == "stdin":
-                    self.on_stdin()
-                elif key.data == "wake":
-                    try:
-                        os.read(self.wake_r, 4096)
-                    except BlockingIOError:
-                        pass
-                    with self.lock:
-                        todo, self.pending = self.pending, []
-                    for c in todo:
-                        self.do_command(c)
-                else:
-                    conn = key.data
-                    if events & selectors.EVENT_WRITE:
-                        self.flush(conn)
-                        if conn.stream is not None and not conn.out and not conn.stream.timer:
-                            self.pump(conn)
-                    if conn.open and events & selectors.EVENT_READ:
-                        self.on_readable(conn)
-            self.run_timers()
-        for conn in list(self.conns.values()):
-            self.drop(conn)
-        self.sel.close()
-        self.listener.close()
-        os.close(self.wake_r)
-        os.close(self.wake_w)
+        Loop.run(self)
 
     # --- scenario interface (Python tests) -----------------------------------------------
 

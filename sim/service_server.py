@@ -33,17 +33,12 @@ Commands:
     {"cmd": "stats"}                                 prints "STATS conns=<n> reqs=<n> hbs=<n>"
 """
 import argparse
-import heapq
-import itertools
-import json
-import os
-import selectors
-import socket
 import struct
 import sys
 import time
 
 from sim import packet_keys
+from sim.loop import Loop
 
 FRAME = struct.Struct("<IIIHBB")
 SERVICE = struct.Struct("<HHIIIiI")
@@ -112,31 +107,13 @@ class Conn:
         self.held = []  # answers held back for a merged write
         self.split_due = 0.0  # when the next split piece of this connection may go
         self.open = True
-        self.want_write = False
 
 
-class Server:
+class Server(Loop):
     def __init__(self, port=0, quiet=False, use_stdin=True, out=sys.stdout):
         self.quiet = quiet
         self.out = out
-        self.sel = selectors.DefaultSelector()
-        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.listener.bind(("127.0.0.1", port))
-        self.listener.listen(64)
-        self.listener.setblocking(False)
-        self.port = self.listener.getsockname()[1]
-        self.sel.register(self.listener, selectors.EVENT_READ, "listen")
-        self.use_stdin = use_stdin
-        self.stdin_buf = b""
-        if use_stdin:
-            os.set_blocking(sys.stdin.fileno(), False)
-            self.sel.register(sys.stdin.fileno(), selectors.EVENT_READ, "stdin")
-        self.conns = {}
-        self.ids = itertools.count(1)
-        self.timers = []
-        self.tseq = itertools.count()
-        self.running = True
+        Loop.__init__(self, port, use_stdin)
         self.reqs = 0
         self.hbs = 0
         self.reset()
@@ -155,26 +132,6 @@ class Server:
 
     # --- sending -------------------------------------------------------------------------
 
-    def send_now(self, conn, data):
-        if not conn.open:
-            return
-        conn.out += data
-        self.flush(conn)
-
-    def flush(self, conn):
-        while conn.out and conn.open:
-            try:
-                n = conn.sock.send(conn.out)
-            except BlockingIOError:
-                break
-            except OSError:
-                self.drop(conn)
-                return
-            del conn.out[:n]
-        if conn.open and conn.want_write != bool(conn.out):
-            conn.want_write = bool(conn.out)
-            self.sel.modify(conn.sock, selectors.EVENT_READ | (selectors.EVENT_WRITE if conn.out else 0), conn)
-
     def send_packet(self, conn, pkt, raw=None):
         data = raw if raw is not None else pkt.encode(self.scramble, self.encrypt)
         if self.merge > 1:
@@ -189,7 +146,7 @@ class Server:
             due = max(conn.split_due, time.monotonic())
             for off in range(0, len(data), self.split):
                 piece = data[off:off + self.split]
-                heapq.heappush(self.timers, (due, next(self.tseq), lambda c=conn, p=piece: self.send_now(c, p)))
+                self.send_later(due, conn, piece)
                 due += 0.002
             conn.split_due = due
             return
@@ -201,27 +158,9 @@ class Server:
         if delay <= 0:
             fn()
             return
-        heapq.heappush(self.timers, (time.monotonic() + delay, next(self.tseq), fn))
-
-    def run_timers(self):
-        now = time.monotonic()
-        while self.timers and self.timers[0][0] <= now:
-            _, _, fn = heapq.heappop(self.timers)
-            fn()
+        Loop.at(self, delay, fn)
 
     # --- receiving -----------------------------------------------------------------------
-
-    def drop(self, conn):
-        if not conn.open:
-            return
-        conn.open = False
-        try:
-            self.sel.unregister(conn.sock)
-        except (KeyError, ValueError):
-            pass
-        conn.sock.close()
-        self.conns.pop(conn.id, None)
-        self.emit("DISC %d" % conn.id)
 
     def on_packet(self, conn, pkt, raw):
         if pkt.func == HEARTBEAT:
@@ -308,53 +247,15 @@ class Server:
             self.running = False
         self.emit("ACK %s" % cmd)
 
-    def on_stdin(self):
-        try:
-            data = os.read(sys.stdin.fileno(), 65536)
-        except BlockingIOError:
-            return
-        if not data:
-            self.running = False
-            return
-        self.stdin_buf += data
-        while b"\n" in self.stdin_buf:
-            line, self.stdin_buf = self.stdin_buf.split(b"\n", 1)
-            if line.strip():
-                try:
-                    self.command(json.loads(line))
-                except (ValueError, KeyError, TypeError) as e:
-                    self.emit("ERR command %s" % e)
+    def control(self, c):
+        self.command(c)
+
+    def new_conn(self, sock, cid):
+        return Conn(sock, cid)
 
     def run(self):
         self.emit("PORT %d" % self.port)
-        while self.running:
-            timeout = None
-            if self.timers:
-                timeout = max(0.0, self.timers[0][0] - time.monotonic())
-            for key, events in self.sel.select(timeout):
-                if key.data == "listen":
-                    try:
-                        sock, _ = self.listener.accept()
-                    except BlockingIOError:
-                        continue
-                    sock.setblocking(False)
-                    sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
-                    conn = Conn(sock, next(self.ids))
-                    self.conns[conn.id] = conn
-                    self.sel.register(sock, selectors.EVENT_READ, conn)
-                    self.emit("CONN %d" % conn.id)
-                elif key.data == "stdin":
-                    self.on_stdin()
-                else:
-                    conn = key.data
-                    if events & selectors.EVENT_WRITE:
-                        self.flush(conn)
-                    if conn.open and events & selectors.EVENT_READ:
-                        self.on_readable(conn)
-            self.run_timers()
-        for conn in list(self.conns.values()):
-            self.drop(conn)
-        self.listener.close()
+        Loop.run(self)
 
 
 def main(argv=None):
