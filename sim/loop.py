@@ -90,6 +90,20 @@ class Loop:
         except KeyError:
             return False
 
+    def receive(self, conn, limit=65536):
+        """Reads what conn has (at most limit bytes); b"" when there is nothing yet, None when the
+        peer closed or the connection failed (it is dropped then)."""
+        try:
+            data = conn.sock.recv(limit)
+        except BlockingIOError:
+            return b""
+        except OSError:
+            data = b""
+        if not data:
+            self.drop(conn)
+            return None
+        return data
+
     def drop(self, conn):
         if not conn.open:
             return

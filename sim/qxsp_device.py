@@ -774,14 +774,8 @@ class Device(Loop):
 
     def on_readable(self, conn):
         limit = int(self.cfg["slow_read"]) or 65536
-        try:
-            data = conn.sock.recv(limit)
-        except BlockingIOError:
-            return
-        except OSError:
-            data = b""
+        data = self.receive(conn, limit)
         if not data:
-            self.drop(conn)
             return
         if self.cfg["slow_read"]:
             conn.reading = False

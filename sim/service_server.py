@@ -198,14 +198,8 @@ class Server(Loop):
         self.at(script.get("delay_ms", 0) / 1000.0, lambda: self.send_packet(conn, resp))
 
     def on_readable(self, conn):
-        try:
-            data = conn.sock.recv(65536)
-        except BlockingIOError:
-            return
-        except OSError:
-            data = b""
+        data = self.receive(conn)
         if not data:
-            self.drop(conn)
             return
         conn.inbuf += data
         try:
