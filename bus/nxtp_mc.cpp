@@ -239,6 +239,13 @@ NPC_S_NXTP_CREATE_PARAM NPC_F_NXTP_MakeCreateParam(unsigned short localUdpPort, 
   return p;
 }
 
+NPC_S_NXTP_CREATE_PARAM NPC_F_NXTP_MakeLocalCreateParam(const NPC_S_NXTP_MODULE_TABLE* modules) {
+  NPC_S_NXTP_CREATE_PARAM p = NPC_F_NXTP_MakeCreateParam(0, "", 0, NPC_D_NXTP_NO_SERVER_IPADDR, 0, "", 0, 0, "", 0, "",
+                                                         0, 1, 0, 1, 0);
+  p.pModuleTable = modules;
+  return p;
+}
+
 // Allocates and zeroes the record, copies the parameters, starts the engine. On a failed start
 // everything started is stopped and null returned.
 NPC_H_NXTP_MC NPC_F_NXTP_CreateProtocolBusServerEx(const NPC_S_NXTP_CREATE_PARAM* param) {

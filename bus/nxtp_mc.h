@@ -134,6 +134,9 @@ NPC_S_NXTP_CREATE_PARAM NPC_F_NXTP_MakeCreateParam(unsigned short localUdpPort, 
                                                    int busValue2, const char* userId, int userValue,
                                                    const char* userText, int connectSpecServer, int skipNetCheck,
                                                    int localUdpMode, int transVersion, int encryptType);
+// The creation record of a bus without a server (local mode: devices are reached directly and
+// the network check is skipped) that registers the given modules (null: the production table).
+NPC_S_NXTP_CREATE_PARAM NPC_F_NXTP_MakeLocalCreateParam(const NPC_S_NXTP_MODULE_TABLE* modules);
 // Stops the engine (log-off, work thread, sockets, modules, queues) and frees it.
 void NPC_F_NXTP_DestroyProtocolBusServer(NPC_H_NXTP_MC bus);
 

@@ -324,8 +324,8 @@ int runLive(const Options& o) {
   }
 
   // A bus of its own, without a server: the device is reached directly.
-  NPC_H_NXTP_SYN syn = NPC_F_NXTP_SYN_CreateProtocolBusServer(0, "", 0, NPC_D_NXTP_NO_SERVER_IPADDR, 0, "", 0, 0, "", 0,
-                                                              "", 0, 1, 0, nullptr, nullptr, 1, 0);
+  const NPC_S_NXTP_CREATE_PARAM param = NPC_F_NXTP_MakeLocalCreateParam(nullptr);
+  NPC_H_NXTP_SYN syn = NPC_F_NXTP_SYN_CreateProtocolBusServerEx(&param);
   if (!syn) {
     fprintf(stderr, "korvenctl: the protocol bus could not be started\n");
     if (video) fclose(video);

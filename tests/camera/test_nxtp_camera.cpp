@@ -56,15 +56,7 @@ class CameraTest : public ::testing::Test {
 
   // Starts the bus (after a fake clock, when the test installs one) and makes the camera.
   void start(int language = 1, int callTimeoutMs = kCallTimeoutMs, const char* connParam = kConnParam) {
-    NPC_S_NXTP_CREATE_PARAM p{};
-    p.sServerIpaddr = "";
-    p.sP2pSrvIpaddr = NPC_D_NXTP_NO_SERVER_IPADDR;
-    p.sClientIdent = "";
-    p.sUserId = "";
-    p.sUserText = "";
-    p.iSkipNetCheck = 1;
-    p.iTransVersion = 1;
-    p.pModuleTable = &table;
+    NPC_S_NXTP_CREATE_PARAM p = NPC_F_NXTP_MakeLocalCreateParam(&table);
     syn = NPC_F_NXTP_SYN_CreateProtocolBusServerEx(&p);
     ASSERT_NE(syn, nullptr);
     cam = makeCamera(language, callTimeoutMs, connParam);

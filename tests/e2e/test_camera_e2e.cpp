@@ -46,15 +46,7 @@ class CameraE2E : public ::testing::Test {
     args.insert(args.end(), simArgs.begin(), simArgs.end());
     sim_ = std::make_unique<korven_test::SimProcess>("sim.qxsp_device", args);
     ASSERT_TRUE(sim_->ok());
-    NPC_S_NXTP_CREATE_PARAM p{};
-    p.sServerIpaddr = "";
-    p.sP2pSrvIpaddr = NPC_D_NXTP_NO_SERVER_IPADDR;
-    p.sClientIdent = "";
-    p.sUserId = "";
-    p.sUserText = "";
-    p.iSkipNetCheck = 1;
-    p.iTransVersion = 1;
-    p.pModuleTable = &kTable;
+    NPC_S_NXTP_CREATE_PARAM p = NPC_F_NXTP_MakeLocalCreateParam(&kTable);
     syn_ = NPC_F_NXTP_SYN_CreateProtocolBusServerEx(&p);
     ASSERT_NE(syn_, nullptr);
   }

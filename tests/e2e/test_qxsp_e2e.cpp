@@ -93,17 +93,10 @@ class QxspE2E : public ::testing::Test {
     args.insert(args.end(), simArgs.begin(), simArgs.end());
     sim_ = std::make_unique<korven_test::SimProcess>("sim.qxsp_device", args);
     ASSERT_TRUE(sim_->ok());
-    NPC_S_NXTP_CREATE_PARAM p{};
-    p.sServerIpaddr = "";
-    p.sP2pSrvIpaddr = NPC_D_NXTP_NO_SERVER_IPADDR;
-    p.sClientIdent = "";
-    p.sUserId = "";
-    p.sUserText = "";
-    p.iSkipNetCheck = 1;
+    NPC_S_NXTP_CREATE_PARAM p = NPC_F_NXTP_MakeLocalCreateParam(&kTable);
     p.fnUpperCallback = &Upper::Callback;
     p.pUpperUser = &up_;
     p.iEncryptType = encryptType;
-    p.pModuleTable = &kTable;
     bus_ = NPC_F_NXTP_CreateProtocolBusServerEx(&p);
     ASSERT_NE(bus_, nullptr);
   }
