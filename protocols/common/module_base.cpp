@@ -257,7 +257,7 @@ int NPC_C_PVM_DP_ModuleCore::SweepTrans(int64_t now) {
   if (now == m_tLastSweep) return 0;
   m_tLastSweep = now;
   int freed = 0;
-  for (int i = 0; i < m_tTransTable.Size(); ++i) {
+  for (int i = 0; i < m_tTransTable.Bound(); ++i) {
     NPC_S_PVM_DP_TRANS_DATA* t = m_tTransTable.At(i);
     if (t && now - t->tCreateTime > m_tDesc.iTransExpireSecs) {
       Retire(m_tTransTable.Take(i));

@@ -17,6 +17,7 @@
 #ifndef KORVEN_PROTOCOLS_COMMON_MODULE_BASE_H
 #define KORVEN_PROTOCOLS_COMMON_MODULE_BASE_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -80,6 +81,10 @@ class NPC_C_PVM_DP_Table {
   }
   int Size() const { return static_cast<int>(m_tSlots.size()); }
   int Count() const { return m_iCount; }
+  // One past the highest slot in use (0 when the table is empty): every slot from it on is
+  // empty. Loops over the records stop there, so a table of 256 slots holding one record costs
+  // one step, not 256 (the module timer walks the device and camera tables on every engine pass).
+  int Bound() const { return m_iBound; }
   bool Full() const { return m_iCount >= Size(); }
 
   // A new record in the first free slot with a fresh id; null when the table is full or memory
@@ -94,6 +99,7 @@ class NPC_C_PVM_DP_Table {
       s.dwLastTag = NPC_F_SYS_RANDOM_NewTag(s.dwLastTag, NPC_D_PVM_DP_ID_TAG_MASK);
       s.dwId = s.dwLastTag << NPC_D_PVM_DP_ID_SLOT_BITS | static_cast<uint32_t>(i);
       ++m_iCount;
+      m_iBound = std::max(m_iBound, static_cast<int>(i) + 1);
       if (outId) *outId = s.dwId;
       if (outSlot) *outSlot = static_cast<int>(i);
       return rec;
@@ -123,7 +129,9 @@ class NPC_C_PVM_DP_Table {
     if (!s.pRec) return nullptr;
     s.dwId = 0;
     --m_iCount;
-    return std::move(s.pRec);
+    std::unique_ptr<T> rec = std::move(s.pRec);
+    while (m_iBound > 0 && !m_tSlots[static_cast<size_t>(m_iBound - 1)].pRec) --m_iBound;
+    return rec;
   }
   // Destroys every record.
   void Clear() {
@@ -132,6 +140,7 @@ class NPC_C_PVM_DP_Table {
       s.dwId = 0;
     }
     m_iCount = 0;
+    m_iBound = 0;
   }
 
  private:
@@ -142,6 +151,7 @@ class NPC_C_PVM_DP_Table {
   };
   std::vector<Slot> m_tSlots;
   int m_iCount = 0;
+  int m_iBound = 0;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -409,7 +419,7 @@ class NPC_C_PVM_DP_ModuleBase : public NPC_C_PVM_DP_ModuleCore {
   // Calls f(conn) for every connection in slot order; f may free the connection it is given.
   template <typename F>
   void ForEachConn(F f) {
-    for (int i = 0; i < m_tConnTable.Size(); ++i) {
+    for (int i = 0; i < m_tConnTable.Bound(); ++i) {
       if (Conn* c = m_tConnTable.At(i)) f(c);
     }
   }
@@ -444,10 +454,10 @@ class NPC_C_PVM_DP_ModuleBase : public NPC_C_PVM_DP_ModuleCore {
   }
   // The camera of a camera connection id in any device (the device through outDev), or null.
   Cam* FindCamera(uint32_t dwCameraConnId, Dev** outDev = nullptr) const {
-    for (int i = 0; i < m_tDevTable.Size(); ++i) {
+    for (int i = 0; i < m_tDevTable.Bound(); ++i) {
       Dev* d = m_tDevTable.At(i);
       if (!d) continue;
-      for (int k = 0; k < d->tCameraTable.Size(); ++k) {
+      for (int k = 0; k < d->tCameraTable.Bound(); ++k) {
         Cam* c = d->tCameraTable.At(k);
         if (c && c->dwCameraConnId == dwCameraConnId) {
           if (outDev) *outDev = d;
@@ -460,14 +470,14 @@ class NPC_C_PVM_DP_ModuleBase : public NPC_C_PVM_DP_ModuleCore {
   // Calls f(dev) for every device in slot order; f may release the device it is given.
   template <typename F>
   void ForEachDev(F f) {
-    for (int i = 0; i < m_tDevTable.Size(); ++i) {
+    for (int i = 0; i < m_tDevTable.Bound(); ++i) {
       if (Dev* d = m_tDevTable.At(i)) f(d);
     }
   }
   // Calls f(cam) for every camera of a device in slot order; f may release the camera.
   template <typename F>
   static void ForEachCamera(Dev* d, F f) {
-    for (int i = 0; i < d->tCameraTable.Size(); ++i) {
+    for (int i = 0; i < d->tCameraTable.Bound(); ++i) {
       if (Cam* c = d->tCameraTable.At(i)) f(c);
     }
   }

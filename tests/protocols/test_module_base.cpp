@@ -67,6 +67,52 @@ TEST(ModuleTable, LookupsRefuseWhatIsNotThere) {
   EXPECT_EQ(t.Init(0x10001), 0);
 }
 
+// The bound is one past the highest slot in use, after every create and take: the loops over
+// the records stop there and still visit every record.
+TEST(ModuleTable, BoundFollowsTheHighestSlotInUse) {
+  NPC_C_PVM_DP_Table<Rec> t;
+  ASSERT_EQ(t.Init(8), 1);
+  EXPECT_EQ(t.Bound(), 0);
+  struct Step {
+    bool create;  // create (first free slot) or take the slot
+    int slot;
+    int bound;    // expected afterwards
+  };
+  const Step steps[] = {
+      {true, 0, 1}, {true, 1, 2}, {true, 2, 3}, {true, 3, 4},  // slots 0..3
+      {false, 1, 4},                                           // a hole below the top
+      {false, 3, 3},                                           // the top: down to slot 2
+      {true, 1, 3},                                            // the hole is filled first
+      {false, 2, 2}, {false, 0, 2},                            // down to slot 1
+      {false, 1, 0},                                           // empty
+      {true, 0, 1},
+  };
+  for (const Step& s : steps) {
+    if (s.create) {
+      int slot = -1;
+      ASSERT_NE(t.Create(nullptr, &slot), nullptr);
+      EXPECT_EQ(slot, s.slot);
+    } else {
+      ASSERT_NE(t.Take(s.slot), nullptr);
+    }
+    EXPECT_EQ(t.Bound(), s.bound) << (s.create ? "create " : "take ") << s.slot;
+    for (int i = t.Bound(); i < t.Size(); ++i) EXPECT_EQ(t.At(i), nullptr) << i;
+    if (t.Bound() > 0) {
+      EXPECT_NE(t.At(t.Bound() - 1), nullptr);
+    }
+  }
+  EXPECT_EQ(t.Take(7), nullptr);  // an empty slot changes nothing
+  EXPECT_EQ(t.Bound(), 1);
+  while (t.Create()) {
+  }
+  EXPECT_EQ(t.Bound(), 8);
+  t.Clear();
+  EXPECT_EQ(t.Bound(), 0);
+  ASSERT_NE(t.Create(), nullptr);
+  ASSERT_EQ(t.Init(4), 1);  // sizing again empties the table
+  EXPECT_EQ(t.Bound(), 0);
+}
+
 // The read offset: framing several packets out of one arrival moves nothing; the unread rest is
 // kept whole across growth and compaction.
 TEST(ModuleRecvBuf, ReadOffsetGrowthAndCompaction) {
@@ -133,10 +179,15 @@ class TestModule final : public NPC_C_PVM_DP_ModuleBase<TConn, TDev, TCam> {
   using NPC_C_PVM_DP_ModuleBase::CreateConn;
   using NPC_C_PVM_DP_ModuleBase::CreateDev;
   using NPC_C_PVM_DP_ModuleBase::CreateTrans;
+  using NPC_C_PVM_DP_ModuleBase::DevAt;
   using NPC_C_PVM_DP_ModuleBase::FindCamera;
+  using NPC_C_PVM_DP_ModuleBase::ForEachCamera;
+  using NPC_C_PVM_DP_ModuleBase::ForEachConn;
+  using NPC_C_PVM_DP_ModuleBase::ForEachDev;
   using NPC_C_PVM_DP_ModuleBase::FreeConn;
   using NPC_C_PVM_DP_ModuleBase::QueryConn;
   using NPC_C_PVM_DP_ModuleBase::QueryTrans;
+  using NPC_C_PVM_DP_ModuleBase::ReleaseCamera;
   using NPC_C_PVM_DP_ModuleBase::ReleaseDev;
   using NPC_C_PVM_DP_ModuleBase::Scratch;
   using NPC_C_PVM_DP_ModuleBase::ScratchLen;
@@ -311,6 +362,59 @@ TEST(ModuleBase, CamerasAreFoundByTheirConnectionId) {
   EXPECT_EQ(m.FindCamera(0x30002), nullptr);
   m.ReleaseDev(d1);
   EXPECT_EQ(m.FindCamera(0x30001), nullptr);
+}
+
+// The walks over connections, devices and cameras stop at the tables' bounds and still visit
+// every record: across holes, after the top record went, and a record that the visit itself
+// creates in a higher slot.
+TEST(ModuleBase, WalksVisitEveryRecordUpToTheBound) {
+  TestModule m;
+  Sink s;
+  ASSERT_EQ(m.NPC_F_PVM_InitDevProtocolModule(4242, &Sink::cb, &s), 1);
+  TestModule::OpScope scope(&m);
+  TDev* d[3] = {m.CreateDev(), m.CreateDev(), m.CreateDev()};
+  ASSERT_TRUE(d[0] && d[1] && d[2]);
+  m.ReleaseDev(d[1]);  // a hole at slot 1
+  std::vector<int> seen;
+  bool created = false;
+  m.ForEachDev([&](TDev* x) {
+    seen.push_back(x->iDevIndex);
+    if (x->iDevIndex == 2 && !created) {
+      created = true;
+      m.CreateDev();  // takes the hole (slot 1, already passed): not visited
+      m.CreateDev();  // slot 3, above the bound when the walk began: visited
+    }
+  });
+  EXPECT_EQ(seen, (std::vector<int>{0, 2, 3}));
+  seen.clear();
+  m.ReleaseDev(m.DevAt(3));
+  m.ForEachDev([&](TDev* x) { seen.push_back(x->iDevIndex); });
+  EXPECT_EQ(seen, (std::vector<int>{0, 1, 2}));
+
+  TCam* a = m.CreateCamera(d[0]);
+  TCam* b = m.CreateCamera(d[0]);
+  ASSERT_TRUE(a && b);
+  m.ReleaseCamera(d[0], a);
+  seen.clear();
+  TestModule::ForEachCamera(d[0], [&](TCam* c) { seen.push_back(c->iCameraIndex); });
+  EXPECT_EQ(seen, (std::vector<int>{1}));
+  m.ReleaseCamera(d[0], b);
+  seen.clear();
+  TestModule::ForEachCamera(d[0], [&](TCam* c) { seen.push_back(c->iCameraIndex); });
+  EXPECT_TRUE(seen.empty());
+
+  TConn* c0 = m.CreateConn(1, 0, 0);
+  TConn* c1 = m.CreateConn(1, 0, 0);
+  ASSERT_TRUE(c0 && c1);
+  int conns = 0;
+  m.ForEachConn([&](TConn* c) {
+    ++conns;
+    m.FreeConn(c, false);  // a walk may free the record it is given
+  });
+  EXPECT_EQ(conns, 2);
+  conns = 0;
+  m.ForEachConn([&](TConn*) { ++conns; });
+  EXPECT_EQ(conns, 0);
 }
 
 }  // namespace
