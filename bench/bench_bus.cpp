@@ -16,8 +16,11 @@
 #include "bus/nxtp_syn.h"
 #include "bus/pvm_msg.h"
 #include "runtime/log.h"
+#include "bench_support.h"
 
 namespace {
+
+using korven_bench::percentile;
 
 constexpr uint32_t kEchoVendor = 1009;
 constexpr uint32_t kNoticeVendor = 2060;
@@ -89,13 +92,6 @@ NPC_I_PVM_DevProtocol* make() {
 template <typename T>
 void unmake(NPC_I_PVM_DevProtocol* m) {
   delete static_cast<T*>(m);
-}
-
-double percentile(std::vector<double> v, double p) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  size_t i = static_cast<size_t>(p * static_cast<double>(v.size() - 1));
-  return v[i];
 }
 
 // Round trips of `calls` echo calls on one thread, in microseconds.

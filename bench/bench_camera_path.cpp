@@ -29,19 +29,18 @@
 #include "bus/pvm_msg.h"
 #include "camera/nxtp_camera.h"
 #include "runtime/log.h"
+#include "bench_support.h"
 
 namespace {
+
+using korven_bench::cpuSeconds;
+using korven_bench::monoNs;
+using korven_bench::rssMiB;
 
 constexpr uint32_t kVendor = 1009;
 constexpr int kFps = 25;
 constexpr int kFrameBytes = 10000;  // 2 Mbit/s at 25 frames per second
 constexpr int kSeconds = 8;
-
-int64_t monoNs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
-}
 
 // The cameras the generator feeds: their ids, once their live view is open.
 struct Feed {
@@ -129,34 +128,10 @@ class GeneratorModule final : public NPC_I_PVM_DevProtocol {
 NPC_I_PVM_DevProtocol* create() { return new GeneratorModule(); }
 void destroy(NPC_I_PVM_DevProtocol* m) { delete static_cast<GeneratorModule*>(m); }
 
-double rssMiB() {
-  long pages = 0, resident = 0;
-  FILE* f = fopen("/proc/self/statm", "r");
-  if (!f) return 0;
-  if (fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-  fclose(f);
-  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
-}
-
-double cpuSeconds() {
-  rusage ru;
-  getrusage(RUSAGE_SELF, &ru);
-  return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-         static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
-
 void run(int n, bool reportRss) {
   NPC_S_NXTP_MODULE_ENTRY entries[1] = {{kVendor, "QXSP", &create, &destroy, nullptr}};
   NPC_S_NXTP_MODULE_TABLE table = {entries, 1};
-  NPC_S_NXTP_CREATE_PARAM p{};
-  p.sServerIpaddr = "";
-  p.sP2pSrvIpaddr = NPC_D_NXTP_NO_SERVER_IPADDR;
-  p.sClientIdent = "";
-  p.sUserId = "";
-  p.sUserText = "";
-  p.iSkipNetCheck = 1;
-  p.iTransVersion = 1;
-  p.pModuleTable = &table;
+  NPC_S_NXTP_CREATE_PARAM p = NPC_F_NXTP_MakeLocalCreateParam(&table);
   NPC_H_NXTP_SYN syn = NPC_F_NXTP_SYN_CreateProtocolBusServerEx(&p);
   if (!syn) {
     fprintf(stderr, "bus failed\n");

@@ -24,62 +24,12 @@
 #include "bus/nxtp_mc.h"
 #include "bus/pvm_msg.h"
 #include "runtime/log.h"
-
-extern char** environ;
+#include "bench_support.h"
 
 namespace {
 
 constexpr uint32_t kVendor = 1009;
 constexpr long long kBytesPerRun = 256LL * 1024 * 1024;
-
-// --- The fixture process -----------------------------------------------------------------------
-
-struct Fixture {
-  pid_t pid = -1;
-  int in = -1;
-  unsigned short port = 0;
-
-  bool start() {
-    int toChild[2], fromChild[2];
-    if (pipe(toChild) != 0 || pipe(fromChild) != 0) return false;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, toChild[0], 0);
-    posix_spawn_file_actions_adddup2(&fa, fromChild[1], 1);
-    posix_spawn_file_actions_addclose(&fa, toChild[1]);
-    posix_spawn_file_actions_addclose(&fa, fromChild[0]);
-    const char* src = getenv("KORVEN_SOURCE_DIR");
-    posix_spawn_file_actions_addchdir_np(&fa, src && *src ? src : KORVEN_SOURCE_DIR);
-    std::vector<std::string> args = {"python3", "-u", "-m", "sim.tcp_device", "--port", "0", "--mode", "flood", "--quiet"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    const int rc = posix_spawnp(&pid, "python3", &fa, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    close(toChild[0]);
-    close(fromChild[1]);
-    in = toChild[1];
-    if (rc != 0) return false;
-    std::string line;
-    char c;
-    while (read(fromChild[0], &c, 1) == 1 && c != '\n') line += c;
-    close(fromChild[0]);
-    if (line.compare(0, 5, "PORT ") != 0) return false;
-    port = static_cast<unsigned short>(std::atoi(line.c_str() + 5));
-    return true;
-  }
-  ~Fixture() {
-    if (in >= 0) close(in);
-    if (pid > 0) {
-      int st;
-      for (int i = 0; i < 200 && waitpid(pid, &st, WNOHANG) == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      if (waitpid(pid, &st, WNOHANG) == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &st, 0);
-      }
-    }
-  }
-};
 
 // --- The bare recv loop --------------------------------------------------------------------------
 
@@ -214,8 +164,8 @@ int main() {
     NPC_F_NXTP_DestroyProtocolBusServer(idle);
   }
 
-  Fixture fx;
-  if (!fx.start()) {
+  korven_bench::Simulator fx;
+  if (!fx.start("sim.tcp_device", {"--mode", "flood", "--quiet"})) {
     std::fprintf(stderr, "fixture did not start\n");
     return 1;
   }
@@ -228,8 +178,8 @@ int main() {
   // touches both; the figures are the medians of the rounds.
   std::vector<double> bare, engine, ratio;
   for (int round = 0; round < 5; ++round) {
-    bare.push_back(bareRecvMbps(fx.port));
-    engine.push_back(engineMbps(fx.port, 100 + static_cast<uint32_t>(round)));
+    bare.push_back(bareRecvMbps(fx.port()));
+    engine.push_back(engineMbps(fx.port(), 100 + static_cast<uint32_t>(round)));
     ratio.push_back(bare.back() > 0 ? engine.back() / bare.back() : 0.0);
   }
   auto median = [](std::vector<double> v) {

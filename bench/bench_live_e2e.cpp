@@ -77,8 +77,7 @@
 #include "camera/nxtp_camera.h"
 #include "protocols/qxsp/qxsp_protocol.h"
 #include "runtime/log.h"
-
-extern char** environ;
+#include "bench_support.h"
 
 namespace {
 
@@ -91,125 +90,10 @@ constexpr double kBaselineWarmupS = 1.0;
 constexpr double kBaselineWindowS = 4.0;
 constexpr uint32_t kLoginId = 0x10203040;  // the simulator's default login id
 
-int64_t monoNs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<int64_t>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
-}
-
-double cpuSeconds() {
-  rusage ru;
-  getrusage(RUSAGE_SELF, &ru);
-  return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-         static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
-
-double rssMiB() {
-  long pages = 0, resident = 0;
-  FILE* f = fopen("/proc/self/statm", "r");
-  if (!f) return 0;
-  if (fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-  fclose(f);
-  return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
-}
-
-// One simulator process in benchmark mode, started in the source tree. Its first line gives the
-// port; a thread reads and discards its later event lines so that the pipe never fills.
-struct Simulator {
-  pid_t pid = -1;
-  int toChild = -1;
-  FILE* fromChild = nullptr;
-  unsigned short port = 0;
-  std::thread drain;
-
-  bool start() {
-    int in[2], out[2];
-    if (pipe(in) != 0) return false;
-    if (pipe(out) != 0) {
-      close(in[0]);
-      close(in[1]);
-      return false;
-    }
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_addclose(&fa, in[1]);
-    posix_spawn_file_actions_addclose(&fa, out[0]);
-    const char* src = getenv("KORVEN_SOURCE_DIR");
-    posix_spawn_file_actions_addchdir_np(&fa, src && *src ? src : KORVEN_SOURCE_DIR);
-    const std::string fps = std::to_string(kFps), rate = std::to_string(kBitrate);
-    const char* argv[] = {"python3", "-u", "-m", "sim.qxsp_device", "--port", "0", "--quiet", "--bench-fps",
-                          fps.c_str(), "--bench-bitrate", rate.c_str(), nullptr};
-    int rc = posix_spawnp(&pid, "python3", &fa, nullptr, const_cast<char**>(argv), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    close(in[0]);
-    close(out[1]);
-    toChild = in[1];
-    if (rc != 0) {
-      pid = -1;
-      close(out[0]);
-      return false;
-    }
-    fromChild = fdopen(out[0], "r");
-    char line[128];
-    if (!fromChild || !fgets(line, sizeof line, fromChild)) return false;
-    unsigned p = 0;
-    if (sscanf(line, "PORT %u", &p) != 1) return false;
-    port = static_cast<unsigned short>(p);
-    drain = std::thread([f = fromChild] {
-      char buf[256];
-      while (fgets(buf, sizeof buf, f)) {
-      }
-    });
-    return true;
-  }
-
-  // User and system CPU seconds of the process so far (/proc/<pid>/stat fields 14 and 15).
-  double cpuSeconds() const {
-    char path[64];
-    snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
-    FILE* f = fopen(path, "r");
-    if (!f) return 0;
-    char buf[1024];
-    size_t n = fread(buf, 1, sizeof buf - 1, f);
-    fclose(f);
-    buf[n] = 0;
-    const char* p = strrchr(buf, ')');  // the command name may hold spaces
-    if (!p) return 0;
-    unsigned long long ut = 0, st = 0;
-    if (sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &ut, &st) != 2) return 0;
-    return static_cast<double>(ut + st) / static_cast<double>(sysconf(_SC_CLK_TCK));
-  }
-
-  // Closing its standard input ends the simulator; it is killed if it has not gone in 2 s.
-  void stop() {
-    if (toChild >= 0) close(toChild);
-    toChild = -1;
-    if (pid > 0) {
-      for (int i = 0; i < 200; ++i) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) {
-          pid = -1;
-          break;
-        }
-        usleep(10000);
-      }
-      if (pid > 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-        pid = -1;
-      }
-    }
-    if (drain.joinable()) drain.join();
-    if (fromChild) fclose(fromChild);
-    fromChild = nullptr;
-  }
-};
-
-const NPC_S_NXTP_MODULE_ENTRY kQxspOnly[] = {
-    {kVendor, "QXSP", &NPC_F_PVM_DP_QXSP_Create, &NPC_F_PVM_DP_QXSP_Destroy, &NPC_F_PVM_DP_QXSP_SetEncryptType},
-};
-const NPC_S_NXTP_MODULE_TABLE kTable = {kQxspOnly, 1};
+using korven_bench::cpuSeconds;
+using korven_bench::monoNs;
+using korven_bench::rssMiB;
+using korven_bench::Simulator;
 
 // What one camera's puller gathers. The vectors are reserved before the cameras exist, so that
 // the RSS figure holds the library's memory and not the benchmark's.
@@ -320,12 +204,7 @@ void bareRead(BareClient* c, Round* r) {
   }
 }
 
-double percentileUs(std::vector<int64_t>& v, double q) {
-  if (v.empty()) return 0;
-  const size_t k = static_cast<size_t>(q * static_cast<double>(v.size() - 1));
-  std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(k), v.end());
-  return static_cast<double>(v[k]) / 1000.0;
-}
+double percentileUs(const std::vector<int64_t>& v, double q) { return korven_bench::percentile(v, q) / 1000.0; }
 
 // Appends a formatted line to a round's output.
 void add(std::string* out, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
@@ -343,7 +222,9 @@ bool startSims(int n, int camsPerSim, std::vector<std::unique_ptr<Simulator>>* s
   const int simCount = (n + camsPerSim - 1) / camsPerSim;
   for (int i = 0; i < simCount; ++i) {
     sims->emplace_back(new Simulator());
-    if (!sims->back()->start()) return false;
+    if (!sims->back()->start("sim.qxsp_device", {"--quiet", "--bench-fps", std::to_string(kFps), "--bench-bitrate",
+                                                 std::to_string(kBitrate)}))
+      return false;
   }
   return true;
 }
@@ -357,7 +238,7 @@ bool runBaseline(int n, int camsPerSim, double* p50, double* p99) {
   for (int i = 0; i < n && ok; ++i) {
     clients.emplace_back(new BareClient());
     clients.back()->latency.reserve(static_cast<size_t>(kFps * (kBaselineWindowS + 2)));
-    ok = bareOpen(clients.back().get(), sims[static_cast<size_t>(i) % sims.size()]->port);
+    ok = bareOpen(clients.back().get(), sims[static_cast<size_t>(i) % sims.size()]->port());
     if (ok) clients.back()->thread = std::thread(bareRead, clients.back().get(), &round);
   }
   if (ok) {
@@ -386,14 +267,7 @@ bool run(int n, double window, int camsPerSim, bool reportRss, std::string* out)
   const int simCount = static_cast<int>(sims.size());
   NPC_H_NXTP_SYN syn = nullptr;
   if (ok) {
-    NPC_S_NXTP_CREATE_PARAM p{};
-    p.sServerIpaddr = "";
-    p.sP2pSrvIpaddr = NPC_D_NXTP_NO_SERVER_IPADDR;
-    p.sClientIdent = "";
-    p.sUserId = "";
-    p.sUserText = "";
-    p.iSkipNetCheck = 1;
-    p.pModuleTable = &kTable;
+    NPC_S_NXTP_CREATE_PARAM p = NPC_F_NXTP_MakeLocalCreateParam(korven_bench::qxspOnlyModules());
     syn = NPC_F_NXTP_SYN_CreateProtocolBusServerEx(&p);
     ok = syn != nullptr;
   }
@@ -428,7 +302,7 @@ bool run(int n, double window, int camsPerSim, bool reportRss, std::string* out)
     // logs in once per camera, so each camera has its own order and media connections.
     snprintf(conn, sizeof conn,
              "VendorId=%u,DevIp=127.0.0.1,DevPort=%u,DevUserName=admin,DevUserPwd=admin123,DevChNo=0", kVendor,
-             sims[static_cast<size_t>(i % simCount)]->port);
+             sims[static_cast<size_t>(i % simCount)]->port());
     cams.emplace_back(new NPC_C_VPI_NXTP_Camera(syn, "bench", kVendor, "", "", "", 0, conn, 1, 5000, 0));
     NPC_C_VPI_NXTP_Camera* c = cams.back().get();
     int rc = c->NPC_F_MPI_MON_Camera_Connect(5000, nullptr, 0, 0);

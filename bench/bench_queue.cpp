@@ -11,8 +11,11 @@
 #include <vector>
 
 #include "runtime/queue.h"
+#include "bench_support.h"
 
 namespace {
+
+using korven_bench::percentile;
 
 using SteadyClock = std::chrono::steady_clock;
 
@@ -20,12 +23,6 @@ constexpr int kPingWarmup = 2000;
 constexpr int kPingSamples = 50000;
 constexpr int kStreamItems = 20000;
 constexpr int kStreamItemLen = 64 * 1024;
-
-double percentile(std::vector<double> v, double p) {
-  std::sort(v.begin(), v.end());
-  const size_t i = std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())));
-  return v[i];
-}
 
 void benchHandoff() {
   void* there = nullptr;

@@ -31,67 +31,12 @@
 #include "bus/pvm_msg.h"
 #include "protocols/qxsp/qxsp_protocol.h"
 #include "runtime/log.h"
-
-extern char** environ;
+#include "bench_support.h"
 
 namespace {
 
 constexpr uint32_t kLoginId = 0x10203040;  // the simulator's default login id
 constexpr int kPacketHead = 32;            // head and fields of a video packet
-
-// The simulator process, started in the source tree; its first line gives the port.
-struct Simulator {
-  pid_t pid = -1;
-  int toChild = -1;
-  FILE* fromChild = nullptr;
-  unsigned short port = 0;
-
-  bool start() {
-    int in[2], out[2];
-    if (pipe(in) != 0 || pipe(out) != 0) return false;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_addclose(&fa, in[1]);
-    posix_spawn_file_actions_addclose(&fa, out[0]);
-    const char* src = getenv("KORVEN_SOURCE_DIR");
-    posix_spawn_file_actions_addchdir_np(&fa, src && *src ? src : KORVEN_SOURCE_DIR);
-    const char* argv[] = {"python3", "-u", "-m", "sim.qxsp_device", "--port", "0", "--quiet",
-                          "--video", "tests/data/live/h264_640x360_25fps.h264", "--rate", "max", "--repeat", "0",
-                          nullptr};
-    int rc = posix_spawnp(&pid, "python3", &fa, nullptr, const_cast<char**>(argv), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    close(in[0]);
-    close(out[1]);
-    if (rc != 0) return false;
-    toChild = in[1];
-    fromChild = fdopen(out[0], "r");
-    char line[128];
-    if (!fromChild || !fgets(line, sizeof line, fromChild)) return false;
-    unsigned p = 0;
-    if (sscanf(line, "PORT %u", &p) != 1) return false;
-    port = static_cast<unsigned short>(p);
-    return true;
-  }
-  void stop() {
-    if (toChild >= 0) close(toChild);
-    if (pid > 0) {
-      for (int i = 0; i < 200; ++i) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) {
-          pid = -1;
-          break;
-        }
-        usleep(10000);
-      }
-      if (pid > 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-      }
-    }
-    if (fromChild) fclose(fromChild);
-  }
-};
 
 double seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
@@ -148,11 +93,6 @@ struct Counter {
   }
 };
 
-const NPC_S_NXTP_MODULE_ENTRY kQxspOnly[] = {
-    {1009, "QXSP", &NPC_F_PVM_DP_QXSP_Create, &NPC_F_PVM_DP_QXSP_Destroy, &NPC_F_PVM_DP_QXSP_SetEncryptType},
-};
-const NPC_S_NXTP_MODULE_TABLE kTable = {kQxspOnly, 1};
-
 int call(NPC_H_NXTP_SYN syn, int code, const void* body, int len) {
   int result = -1;
   char* ans = nullptr;
@@ -208,20 +148,14 @@ int main(int argc, char** argv) {
   const double warmup = 0.3;
   NPC_F_LOG_SR_SetIfShowLog(0);
   NPC_F_LOG_SR_SetIfWriteLogToFile(0);
-  Simulator sim;
-  if (!sim.start()) {
+  korven_bench::Simulator sim;
+  if (!sim.start("sim.qxsp_device", {"--quiet", "--video", "tests/data/live/h264_640x360_25fps.h264", "--rate",
+                                      "max", "--repeat", "0"})) {
     fprintf(stderr, "bench_qxsp_live: simulator did not start\n");
     sim.stop();
     return 1;
   }
-  NPC_S_NXTP_CREATE_PARAM p{};
-  p.sServerIpaddr = "";
-  p.sP2pSrvIpaddr = NPC_D_NXTP_NO_SERVER_IPADDR;
-  p.sClientIdent = "";
-  p.sUserId = "";
-  p.sUserText = "";
-  p.iSkipNetCheck = 1;
-  p.pModuleTable = &kTable;
+  NPC_S_NXTP_CREATE_PARAM p = NPC_F_NXTP_MakeLocalCreateParam(korven_bench::qxspOnlyModules());
   NPC_H_NXTP_SYN syn = NPC_F_NXTP_SYN_CreateProtocolBusServerEx(&p);
   if (!syn) {
     fprintf(stderr, "bench_qxsp_live: engine did not start\n");
@@ -231,9 +165,9 @@ int main(int argc, char** argv) {
   std::vector<double> tcp, live, fps;
   int failures = 0;
   for (int r = 0; r < rounds; ++r) {
-    tcp.push_back(bareRecvRate(sim.port, warmup, window));
+    tcp.push_back(bareRecvRate(sim.port(), warmup, window));
     double b = 0, f = 0;
-    if (!liveRate(syn, sim.port, warmup, window, &b, &f)) ++failures;
+    if (!liveRate(syn, sim.port(), warmup, window, &b, &f)) ++failures;
     live.push_back(b);
     fps.push_back(f);
   }

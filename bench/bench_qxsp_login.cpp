@@ -24,63 +24,9 @@
 #include "bus/pvm_msg.h"
 #include "protocols/qxsp/qxsp_protocol.h"
 #include "runtime/log.h"
-
-extern char** environ;
+#include "bench_support.h"
 
 namespace {
-
-// The simulator process: started with "python3 -u -m sim.qxsp_device --port 0 --quiet" in the
-// source tree; its first line gives the port. Closing its input ends it.
-struct Simulator {
-  pid_t pid = -1;
-  int toChild = -1;
-  FILE* fromChild = nullptr;
-  unsigned short port = 0;
-
-  bool start() {
-    int in[2], out[2];
-    if (pipe(in) != 0 || pipe(out) != 0) return false;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_addclose(&fa, in[1]);
-    posix_spawn_file_actions_addclose(&fa, out[0]);
-    std::string dir = KORVEN_SOURCE_DIR;
-    posix_spawn_file_actions_addchdir_np(&fa, dir.c_str());
-    const char* argv[] = {"python3", "-u", "-m", "sim.qxsp_device", "--port", "0", "--quiet", nullptr};
-    int rc = posix_spawnp(&pid, "python3", &fa, nullptr, const_cast<char**>(argv), environ);
-    posix_spawn_file_actions_destroy(&fa);
-    close(in[0]);
-    close(out[1]);
-    if (rc != 0) return false;
-    toChild = in[1];
-    fromChild = fdopen(out[0], "r");
-    char line[128];
-    if (!fromChild || !fgets(line, sizeof line, fromChild)) return false;
-    unsigned p = 0;
-    if (sscanf(line, "PORT %u", &p) != 1) return false;
-    port = static_cast<unsigned short>(p);
-    return true;
-  }
-  void stop() {
-    if (toChild >= 0) close(toChild);
-    if (pid > 0) {
-      for (int i = 0; i < 200; ++i) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) {
-          pid = -1;
-          break;
-        }
-        usleep(10000);
-      }
-      if (pid > 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-      }
-    }
-    if (fromChild) fclose(fromChild);
-  }
-};
 
 // Answers coming up, matched by transaction id.
 struct Answers {
@@ -113,11 +59,6 @@ struct Answers {
   }
 };
 
-const NPC_S_NXTP_MODULE_ENTRY kQxspOnly[] = {
-    {1009, "QXSP", &NPC_F_PVM_DP_QXSP_Create, &NPC_F_PVM_DP_QXSP_Destroy, &NPC_F_PVM_DP_QXSP_SetEncryptType},
-};
-const NPC_S_NXTP_MODULE_TABLE kTable = {kQxspOnly, 1};
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -125,23 +66,16 @@ int main(int argc, char** argv) {
   if (rounds < 10) rounds = 10;
   NPC_F_LOG_SR_SetIfShowLog(0);
   NPC_F_LOG_SR_SetIfWriteLogToFile(0);
-  Simulator sim;
-  if (!sim.start()) {
+  korven_bench::Simulator sim;
+  if (!sim.start("sim.qxsp_device", {"--quiet"})) {
     fprintf(stderr, "bench_qxsp_login: simulator did not start\n");
     sim.stop();
     return 1;
   }
   Answers answers;
-  NPC_S_NXTP_CREATE_PARAM p{};
-  p.sServerIpaddr = "";
-  p.sP2pSrvIpaddr = NPC_D_NXTP_NO_SERVER_IPADDR;
-  p.sClientIdent = "";
-  p.sUserId = "";
-  p.sUserText = "";
-  p.iSkipNetCheck = 1;
+  NPC_S_NXTP_CREATE_PARAM p = NPC_F_NXTP_MakeLocalCreateParam(korven_bench::qxspOnlyModules());
   p.fnUpperCallback = &Answers::Callback;
   p.pUpperUser = &answers;
-  p.pModuleTable = &kTable;
   NPC_H_NXTP_MC bus = NPC_F_NXTP_CreateProtocolBusServerEx(&p);
   if (!bus) {
     fprintf(stderr, "bench_qxsp_login: engine did not start\n");
@@ -152,7 +86,7 @@ int main(int argc, char** argv) {
   NPC_S_PVM_ORDER_BODY_CAMERA_CONNECT body;
   memset(&body, 0, sizeof body);
   snprintf(body.sConnParam, sizeof body.sConnParam,
-           "VendorId=1009,DevIp=127.0.0.1,DevPort=%u,DevUserName=admin,DevUserPwd=admin123,DevChNo=0", sim.port);
+           "VendorId=1009,DevIp=127.0.0.1,DevPort=%u,DevUserName=admin,DevUserPwd=admin123,DevChNo=0", sim.port());
   std::vector<double> ms;
   uint32_t trans = 0x100;
   std::vector<uint8_t> msg;

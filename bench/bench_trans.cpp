@@ -25,61 +25,13 @@
 #include "net/packet_ed.h"
 #include "net/trans_client.h"
 #include "runtime/log.h"
-
-extern char** environ;
+#include "bench_support.h"
 
 namespace {
 
+using korven_bench::percentile;
+
 using Clock = std::chrono::steady_clock;
-
-// The fixture as a child process; its port is read from its first line.
-struct Fixture {
-  pid_t pid = -1;
-  int toChild = -1;
-  unsigned short port = 0;
-
-  Fixture() {
-    int in[2], out[2];
-    if (pipe(in) != 0 || pipe(out) != 0) return;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-    posix_spawn_file_actions_addclose(&fa, in[1]);
-    posix_spawn_file_actions_addclose(&fa, out[0]);
-    const char* src = getenv("KORVEN_SOURCE_DIR");
-    std::string dir = src && *src ? src : KORVEN_SOURCE_DIR;
-    posix_spawn_file_actions_addchdir_np(&fa, dir.c_str());
-    std::string python = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
-    std::vector<std::string> args = {python, "-u", "-m", "sim.service_server", "--port", "0", "--quiet"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    if (posix_spawnp(&pid, python.c_str(), &fa, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    close(in[0]);
-    close(out[1]);
-    toChild = in[1];
-    FILE* f = fdopen(out[0], "r");
-    char line[64];
-    if (f && fgets(line, sizeof line, f) && std::string(line).rfind("PORT ", 0) == 0)
-      port = static_cast<unsigned short>(atoi(line + 5));
-  }
-  ~Fixture() {
-    if (toChild >= 0) close(toChild);
-    if (pid > 0) {
-      int status;
-      waitpid(pid, &status, 0);
-    }
-  }
-};
-
-double percentile(std::vector<double> v, double p) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  size_t i = static_cast<size_t>(p * static_cast<double>(v.size() - 1));
-  return v[i];
-}
 
 void runCalls(NPC_S_SMP_COM_TRANS_WORK_DATA* c, int n, std::vector<double>* out) {
   std::string body(64, 'b');
@@ -122,12 +74,12 @@ int main() {
   printf("BENCH enc_mb_s_7677 %.1f MB/s\n", cipherMbPerSec(7677));
   fflush(stdout);
 
-  Fixture fx;
-  if (!fx.port) {
+  korven_bench::Simulator fx;
+  if (!fx.start("sim.service_server", {"--quiet"})) {
     fprintf(stderr, "bench_trans: the server fixture did not start\n");
     return 1;
   }
-  NPC_S_SMP_COM_TRANS_WORK_DATA* c = NPC_F_SMP_COM_TRANS_StartClient("127.0.0.1", fx.port, nullptr, nullptr, 0);
+  NPC_S_SMP_COM_TRANS_WORK_DATA* c = NPC_F_SMP_COM_TRANS_StartClient("127.0.0.1", fx.port(), nullptr, nullptr, 0);
   if (!c) {
     fprintf(stderr, "bench_trans: no connection to the fixture\n");
     return 1;
