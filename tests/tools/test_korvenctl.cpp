@@ -173,10 +173,11 @@ TEST(Korvenctl, DeviceCloseEndsWithSixAndKeepsWhatCameBefore) {
   std::thread run([&] {
     r = korvenctl({"live", "--conn", conn(sim.port(), "admin123"), "--seconds", "60", "--out", h264, "--quiet"});
   });
-  // The simulator reports the end of its stream when the last packet is queued for sending;
-  // the pause lets its output drain before the close, which would drop what is still queued.
+  // The simulator reports the end of its stream when the last packet is queued for sending. The
+  // pause lets the library take in what is still in flight: once the order connection is seen
+  // closed the session ends, and media bytes not read by then are gone with it.
   const bool streamed = sim.waitFor("STREAM_END ", 30000);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
   EXPECT_TRUE(sim.command("{\"cmd\": \"close\"}"));
   run.join();
   ASSERT_TRUE(streamed);
